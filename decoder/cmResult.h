@@ -1,0 +1,70 @@
+// The result of one utterance: what was recognized, its alignment into nodes
+// (syllables or words) and phones, and the assessment scores.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct cmPhone {
+    std::string name;                     // model name of the phone
+    int32_t modelIdx = 0;                 // index of the phone's model in the model set
+    int32_t startFrame = 0, endFrame = 0; // first and last frame
+    float cumLogLike = 0;                 // cumulative log score when the phone was left
+    float logLike = 0;                    // log likelihood of the phone's own model over its span
+    std::vector<int32_t> competingModelIdx;  // competitors, best first
+    std::vector<float> competingLogLike;     // their log likelihoods, same order
+    float cmParams[3] = {0, 0, 0};        // bell parameters w, s, m of timber score 2
+    std::vector<std::string> epsNames;    // acceptable substitutes
+    int32_t phoneRank = -1;               // competitors ranked above the phone
+    float rankRatio = 0;                  // phoneRank / number of competitors
+    float timeRatio = 0;                  // phone frames / scoredFrameNum
+    float timberScore = -1;               // reported phone score (= timber score 2)
+    float timberScores[4] = {-1, -1, -1, -1};
+    bool pitched = false;                 // whether the phone carries pitch
+    std::vector<float> volume, pitch;     // per frame
+};
+
+struct cmNode {
+    std::string name;                     // phonetic alphabets of the node's word
+    std::string text;                     // text of the node ("" for sil, sp, fillers)
+    int32_t startFrame = 0, endFrame = 0; // first and last frame
+    float timberScore = -1;               // reported node score (= timber score 2)
+    float timberScores[4] = {-1, -1, -1, -1};
+    std::vector<cmPhone> phones;          // in time order
+    float cumLogLike = 0;                 // cumulative log score when the node was left
+    std::vector<float> volume, pitch;     // per frame
+};
+
+struct epsEntry {
+    std::string name;                     // a phone
+    std::vector<std::string> substitutes; // its acceptable substitutes
+};
+
+struct cmResult {
+    // Recognition fields.
+    std::vector<int32_t> textIndices;     // indices into the texts of those on the best path
+    std::vector<std::string> texts;       // those texts, same order
+    std::string phoneticAlphabets;        // phonetic-alphabet string of the best path
+    std::string rzpString, mpaString, hanyuString, toneString;  // Chinese notations
+
+    // Alignment and assessment.
+    std::vector<cmNode> nodes;            // passed nodes in time order
+    int32_t scoredPhoneNum = 0;
+    int32_t scoredFrameNum = 0;
+    float weightedRankRatio = 0;
+    float avgLogLike = 0;
+    float pathLogLike = 0;                // score of the chosen candidate
+    int32_t scoredNodeNum = 0;
+    std::vector<int32_t> discountOccurrence;  // the seven discount counts
+    std::vector<float> discountRatio;         // one ratio per discount type
+    float avgTimberScore[3] = {0, 0, 0};
+    float discTimberScore[3] = {0, 0, 0};
+    float timberScore = 0;                // overall timber score
+    float score = 0;                      // overall score
+    int32_t textSylNum = -1;              // syllables of the given text; -1 in keyword mode
+    int32_t recogSylNum = 0;              // syllables of the decoded path other than "sil"
+    std::vector<epsEntry> epsTable;
+    std::vector<float> rankScoreParams;
+    std::vector<std::string> sylList, textList, warningMessages;
+};

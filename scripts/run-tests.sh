@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs all tests twice: a normal build
+# and a build with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+(cd build && ctest --output-on-failure -j"$(nproc)")
+scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DRECOG_SANITIZE=ON
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$(nproc)")

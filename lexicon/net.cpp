@@ -338,6 +338,11 @@ void netClass::netbRead(const std::string& path, dictClass& dict) {
     size_t pos = 8;
     for (int32_t i = 2; i < n; ++i, pos += 4) {
         int32_t index = le32At(bytes, pos);
+        // -1 is how the writer stores a null node (keyword nets have them at 2 and 3).
+        if (index == -1) {
+            nodes[i].word = "!NULL";
+            continue;
+        }
         if (index < 0 || index >= dictSize)
             reportError(formatString("Error: sylIndex (%d) of node %d in %s out of the range of [0, %d]! (line %d of file %s)",
                                      index, i, path.c_str(), dictSize, __LINE__, UNIT));

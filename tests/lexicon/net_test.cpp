@@ -567,9 +567,20 @@ TEST_F(netFiles, netbWriteReadsBackWithoutWords) {
     EXPECT_EQ(back.nodes[1].word, "!NULL");
     for (size_t i = 2; i < back.nodes.size(); ++i) EXPECT_EQ(back.nodes[i].word, "");
 
-    // The binary form has no null nodes beyond 0 and 1: such a net does not read back.
-    build(true).netbWrite(path);
-    EXPECT_NE(errorOf([&] { back.netRead(path, m_dict); }).find("sylIndex (-1) of node 2"), std::string::npos);
+    // Null nodes beyond 0 and 1 (keyword nets) are stored as -1 and read back as null nodes.
+    netClass keyword = build(true);
+    keyword.netbWrite(path);
+    back.netRead(path, m_dict);
+    EXPECT_EQ(netLinks(back), netLinks(keyword));
+    EXPECT_EQ(back.nodes[2].sylIndex, -1);
+    EXPECT_EQ(back.nodes[2].word, "!NULL");
+    EXPECT_EQ(back.nodes[3].word, "!NULL");
+    EXPECT_EQ(back.nodes[2].nextRealNodes, keyword.nodes[2].nextRealNodes);
+    // Other negative indices are refused.
+    std::string bad = readWholeFile(path);
+    bad.replace(8, 4, le32(-2));
+    EXPECT_NE(errorOf([&] { back.netRead(m_dir.write("bad.netb", bad), m_dict); }).find("sylIndex (-2) of node 2"),
+              std::string::npos);
 }
 
 TEST_F(netFiles, aTwoNodeNetbHoldsCountsAndLinksOnly) {
@@ -631,7 +642,7 @@ TEST_F(netFiles, damagedNetbFilesAreRefused) {
         {le32(1) + le32(0), "N=1"},
         {le32(2) + le32(-1), "L=-1"},
         {le32(3) + le32(0) + le32(dictSize), "of node 2"},
-        {le32(3) + le32(0) + le32(-1), "sylIndex (-1) of node 2"},
+        {le32(3) + le32(0) + le32(-7), "sylIndex (-7) of node 2"},
         {le32(3) + le32(1) + le32(0) + le32(0) + le32(3), "joins 0 to 3"},
     };
     for (const badCase& c : cases) {

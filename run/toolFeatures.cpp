@@ -1,7 +1,100 @@
+// recognize-tool features: the features the recognizer sees for one wave,
+// written as an HTK parameter file, and optionally its whole-utterance pitch.
+#include "decoder/cmResult.h"
+#include "frontend/CMel.h"
+#include "frontend/CaudioFile.h"
+#include "run/conditionWave.h"
+#include "run/features.h"
+#include "run/recogParam.h"
 #include "run/tools.h"
 #include "run/utility.h"
 
-// Placeholder until the feature front end exists.
-int toolFeatures(const std::vector<std::string>&) {
-    reportError(formatString("features: not available yet in this build (line %d in %s)", __LINE__, "recogTask"));
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const USAGE =
+    "Usage: recognize-tool features -C featureConfig [-E] [-P ptParamFile pitchOut] wavIn featOut\n"
+    "  -C featureConfig         feature configuration (TARGETKIND, WINDOWSIZE, ...)\n"
+    "  -E                       keep only the speech span found by endpoint detection\n"
+    "  -P ptParamFile pitchOut  also write the whole-utterance pitch, one value per line\n"
+    "  wavIn                    audio file, conditioned as the recognizer does\n"
+    "  featOut                  HTK parameter file (big-endian, uncompressed)\n";
+
+void writeBytes(const std::string& path, const std::string& bytes) {
+    filePtr f = openFileOrFail(path, "wb");
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
+    ok = std::fclose(f.release()) == 0 && ok;
+    if (!ok) reportError(formatString("Cannot write file %s (line %d of %s)", path.c_str(), __LINE__, "recogTask"));
+}
+
+}  // namespace
+
+int toolFeatures(const std::vector<std::string>& args) {
+    std::string configPath, ptParamPath, pitchPath;
+    bool useEpd = false, withPitch = false;
+    std::vector<std::string> positional;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "-C" && i + 1 < args.size()) {
+            configPath = args[++i];
+        } else if (a == "-E") {
+            useEpd = true;
+        } else if (a == "-P" && i + 2 < args.size()) {
+            withPitch = true;
+            ptParamPath = args[++i];
+            pitchPath = args[++i];
+        } else if (a == "--help" || a == "-h") {
+            std::printf("%s", USAGE);
+            return 0;
+        } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
+            std::printf("Unknown or incomplete option %s\n%s", a.c_str(), USAGE);
+            return 1;
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (configPath.empty() || positional.size() != 2) {
+        std::printf("%s", USAGE);
+        return 1;
+    }
+    const std::string& wavPath = positional[0];
+    const std::string& featPath = positional[1];
+
+    recogParam param;
+    param.wavFile = wavPath;
+    param.featureConfigFile = configPath;
+    param.useEpd = useEpd ? 1 : 0;
+    param.volCheckPrmFile = "";
+    param.useSpecSubtraction = 0;
+    param.useWaveReject = 0;
+    cmResult result;
+
+    int32_t sampleRate = 0, bitsPerSample = 0;
+    std::vector<int32_t> samples = readAudioFile(wavPath, sampleRate, bitsPerSample);
+    int64_t start = clockMs();
+    samples = conditionWave(std::move(samples), sampleRate, bitsPerSample, param, result);
+    std::printf("%4.3f sec: Read wave file \"%s\"\n", elapsedSeconds(start), wavPath.c_str());
+
+    const int32_t sampleCount = static_cast<int32_t>(samples.size());
+    featureClass features =
+        computeFeatures(param, samples.data(), sampleCount, sampleRate, bitsPerSample, 320, 160);
+    writeBytes(featPath, htkParameterFile(features));
+    std::printf("\t===> Saved %s\n", featPath.c_str());
+
+    if (withPitch) {
+        start = clockMs();
+        ptParam prm = initPtParam(sampleRate, bitsPerSample, 1, ptParamPath);
+        std::vector<float> pitch = wholeUtterancePitch(samples.data(), sampleCount, prm);
+        std::string text;
+        for (float p : pitch) text += formatString("%g\n", p);
+        writeBytes(pitchPath, text);
+        std::printf("%4.3f sec: Pitch of the whole utterance (%d frames)\n", elapsedSeconds(start),
+                    static_cast<int32_t>(pitch.size()));
+        std::printf("\t===> Saved %s\n", pitchPath.c_str());
+    }
+    return 0;
 }

@@ -106,3 +106,131 @@ TEST_F(EndToEnd, KeywordModeFindsTheKeywordBetweenFillers) {
     EXPECT_NE(path.find("-cd-dc-"), std::string::npos) << path;
     EXPECT_NE(path.find("filler"), std::string::npos) << path;
 }
+
+namespace {
+
+// Values of the node-level elements named tag (two tabs deep) of the XML.
+std::vector<std::string> nodeElements(const std::string& xml, const std::string& tag) {
+    std::vector<std::string> values;
+    std::string open = "\n\t\t<" + tag + " idx=\"";
+    for (size_t pos = xml.find(open); pos != std::string::npos; pos = xml.find(open, pos + 1)) {
+        size_t start = xml.find('>', pos) + 1;
+        values.push_back(xml.substr(start, xml.find("</" + tag + ">", start) - start));
+    }
+    return values;
+}
+
+// The "1 n" size attribute of each node-level element named tag.
+std::vector<int> nodeElementSizes(const std::string& xml, const std::string& tag) {
+    std::vector<int> sizes;
+    std::string open = "\n\t\t<" + tag + " idx=\"";
+    for (size_t pos = xml.find(open); pos != std::string::npos; pos = xml.find(open, pos + 1)) {
+        size_t size = xml.find("size=\"1 ", pos) + 8;
+        sizes.push_back(std::atoi(xml.c_str() + size));
+    }
+    return sizes;
+}
+
+}  // namespace
+
+TEST_F(EndToEnd, LabelFileReplacesTheAlignment) {
+    setup& s = *s_setup;
+    std::string out = s.dir.file("label-out");
+    std::filesystem::create_directories(out);
+    std::string texts = s.dir.write("label.txt", "three four\n");
+    // Times in 100 ns: sil 0-0.3 s, b_a 0.3-0.7 s, d_c 0.7-1.1 s, sil to 1.4 s.
+    std::string label = s.dir.write("align.lab",
+                                    "0 3000000 sil -10 sil\n"
+                                    "3000000 5000000 b+a -5 b_a\n"
+                                    "5000000 7000000 a+sil -5\n"
+                                    "7000000 9000000 d+c -5 d_c\n"
+                                    "9000000 11000000 c+sil -5\n"
+                                    "11000000 14000000 sil -5 sil\n");
+    std::string param = s.params("label.prm", "language=english\nfunction=assess\ncomparisonMode=1\ninputLabFile=" +
+                                                  label + "\n");
+    std::string wav = s.wave("label.wav", {"sil", "b", "a", "d", "c", "sil"});
+    commandResult r = runRecognize({param, wav, texts, "", out});
+    ASSERT_EQ(r.status, 0) << r.output;
+    std::string xml = readWholeFile(out + "/output.xml");
+    EXPECT_EQ(nodeElements(xml, "name"), (std::vector<std::string>{"sil", "b_a", "d_c", "sil"}));
+    EXPECT_EQ(nodeElements(xml, "interval"), (std::vector<std::string>{"0 0.3", "0.3 0.7", "0.7 1.1", "1.1 1.4"}));
+    EXPECT_EQ(nodeElements(xml, "text"), (std::vector<std::string>{"", "three", "four", ""}));
+}
+
+TEST_F(EndToEnd, PitchListsCoverEveryFrameOfEveryNode) {
+    setup& s = *s_setup;
+    std::string out = s.dir.file("pitch-out");
+    std::filesystem::create_directories(out);
+    std::string texts = s.dir.write("pitch.txt", "one two\n");
+    std::string param = s.params("pitch.prm", "language=english\nfunction=assess\ncomparisonMode=1\n");
+    std::string wav = s.wave("pitch.wav", {"sil", "a", "b", "c", "d", "sil"}, 0.3);
+    commandResult r = runRecognize({param, wav, texts, "", out, "", "", "", "1"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find(" sec: Volume and pitch computation (based on the whole utterance)\n"), std::string::npos);
+    std::string xml = readWholeFile(out + "/output.xml");
+    std::vector<std::string> intervals = nodeElements(xml, "interval");
+    std::vector<int> pitchSizes = nodeElementSizes(xml, "pitch");
+    std::vector<int> volumeSizes = nodeElementSizes(xml, "volume");
+    ASSERT_EQ(pitchSizes.size(), intervals.size());
+    ASSERT_GE(intervals.size(), 3u);
+    int total = 0;
+    for (size_t i = 0; i < intervals.size(); ++i) {
+        double from = 0, to = 0;
+        std::sscanf(intervals[i].c_str(), "%lf %lf", &from, &to);
+        int frames = static_cast<int>(std::lround((to - from) * 100));
+        EXPECT_EQ(pitchSizes[i], frames) << i;
+        EXPECT_EQ(volumeSizes[i], frames) << i;
+        total += frames;
+    }
+    EXPECT_EQ(total, 180 - 1);  // frames of 1.8 s of audio at 20 ms frames every 10 ms
+    // The tone of class "a" (300 Hz) is found: semitone 69 + 12 log2(300 / 440) is about 62.4.
+    std::vector<std::string> pitches = nodeElements(xml, "pitch");
+    double first = std::atof(pitches[1].c_str() + pitches[1].find(' ', pitches[1].size() / 2));
+    EXPECT_NEAR(first, 62.4, 1.0) << pitches[1];
+}
+
+TEST_F(EndToEnd, ChineseRunUsesBig5TextsAndThePinyinTable) {
+    setup& s = *s_setup;
+    std::string table = s.dir.write("pinyin.tab", "1\tab\tAB-mpa\tab\n2\tcd\tCD-mpa\tcd\n");
+    // Big5 characters one, two and three.
+    std::string wpa = s.dir.write("chars.wpa",
+                                  "\xA4\x40\t1\tx\t1\ty\n"
+                                  "\xA4\x47\t2\tx\t4\ty\n"
+                                  "\xA4\x54\t1,2\tx\t2,3\ty\n");
+    std::string texts = s.dir.write("chinese.txt", "\xA4\x40\xA4\x47\n\xA4\x47\xA4\x40\n");
+    std::string param = s.params("chinese.prm", "language=chinese\nfunction=recog\ncomparisonMode=1\npinyinType=rzp\n"
+                                                "pyTableFile=" + table + "\nwpaFile=" + wpa + "\n");
+    std::string wav = s.wave("chinese.wav", {"sil", "c", "d", "a", "b", "sil"});
+    commandResult r = runRecognize({param, wav, texts});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_NE(r.output.find("0.000 sec: Read pinyinTable"), std::string::npos) << r.output;
+    EXPECT_EQ(lineValue(r.output, "Text index = "), "1 ") << r.output;
+    EXPECT_EQ(lineValue(r.output, "\nText = "), "\xA4\x47\xA4\x40");
+    EXPECT_EQ(lineValue(r.output, "Phonetic alphabets = "), "cd-ab");
+    EXPECT_EQ(lineValue(r.output, "\xB7\xE7\xBF" "A\xAB\xF7\xAD\xB5 = "), "cd-ab");
+    EXPECT_EQ(lineValue(r.output, "\xB0\xEA\xBBy\xAB\xF7\xAD\xB5 = "), "CD-mpa-AB-mpa");
+    EXPECT_EQ(lineValue(r.output, "\xBA~\xBBy\xAB\xF7\xAD\xB5 = "), "cd-ab");
+    EXPECT_EQ(lineValue(r.output, "\xAD\xB5\xBD\xD5="), "4-1");
+}
+
+TEST_F(EndToEnd, JapaneseAndTaiwaneseRunFromSyllableFiles) {
+    setup& s = *s_setup;
+    std::string texts = s.dir.write("syl-texts.txt", "first\nsecond\n");
+    std::string syl = s.dir.write("texts.syl", "ab-cd\t0\nba-dc\t1\n");
+    std::string wav = s.wave("syl.wav", {"sil", "b", "a", "d", "c", "sil"});
+    for (const char* language : {"japanese", "taiwanese"}) {
+        std::string param = s.params(std::string(language) + ".prm",
+                                     "language=" + std::string(language) + "\nfunction=recog\ncomparisonMode=1\n" +
+                                         "wpaFile=/no/such/file.wpa\n");
+        commandResult r = runRecognize({param, wav, texts, "", "", syl});
+        ASSERT_EQ(r.status, 0);
+        EXPECT_EQ(lineValue(r.output, "\nText = "), "second") << language << r.output;
+        EXPECT_EQ(lineValue(r.output, "Phonetic alphabets = "), "ba-dc") << language;
+    }
+    // Japanese texts cannot be listed without a syllable file.
+    std::string param = s.params("japanese-nosyl.prm", "language=japanese\nfunction=recog\ncomparisonMode=1\n");
+    commandResult r = runRecognize({param, wav, texts});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.output.find("This is not allowed for Japanese! (line "), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("Recognition result"), std::string::npos);
+}

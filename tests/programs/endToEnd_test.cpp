@@ -1,6 +1,7 @@
 // Whole runs of the recognize program on synthetic sounds with models
 // estimated from them.
 #include "pipelineFixtures.h"
+#include "../frontend/flvFixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -233,4 +234,18 @@ TEST_F(EndToEnd, JapaneseAndTaiwaneseRunFromSyllableFiles) {
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.output.find("This is not allowed for Japanese! (line "), std::string::npos) << r.output;
     EXPECT_EQ(r.output.find("Recognition result"), std::string::npos);
+}
+
+TEST_F(EndToEnd, FlvInputIsDecodedResampledAndAssessed) {
+    setup& s = *s_setup;
+    // 15,360 samples (1.92 s) of Nellymoser audio at 8 kHz in one audio tag: 30,719 samples at 16 kHz.
+    std::string flv = s.dir.write("speech.flv", flvFixture::file({flvFixture::audioTag(0x52, flvFixture::nellyBlocks(60))}));
+    std::string texts = s.dir.write("flv.txt", "one two\n");
+    std::string param = s.params("flv.prm", "language=english\nfunction=assess\ncomparisonMode=1\n");
+    commandResult r = runRecognize({param, flv, texts});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_NE(r.output.find("fs=8000 ===> Resample to have fs=16000\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(" sec: Read wave file \"" + flv + "\"\n"), std::string::npos);
+    EXPECT_NE(r.output.find("\twaveBeginIndex=0, waveEndIndex=30718\n"), std::string::npos) << r.output;
+    EXPECT_EQ(lineValue(r.output, "\nText = "), "one two");
 }

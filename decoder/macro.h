@@ -6,13 +6,14 @@
 // log transition probabilities.
 #pragma once
 
+#include "frontend/featureLayout.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// Fixed limits of one model record. MODEL_PARAM_NUM is the front end's
-// MAX_PARAM_NUM (frontend/CMel.h): the values of one stream of a frame.
-constexpr int32_t MODEL_PARAM_NUM = 13;     // values per stream; stream k is frame[13 k .. 13 k + 12]
+// Fixed limits of one model record.
+constexpr int32_t MODEL_PARAM_NUM = MAX_PARAM_NUM;  // values per stream; stream k is frame[13 k .. 13 k + 12]
 constexpr int32_t MAX_MIXTURE_NUM = 32;     // mixture components per stream
 constexpr int32_t MAX_STREAM_NUM = 3;       // feature streams
 constexpr int32_t MAX_MODEL_STATE_NUM = 5;  // states per model, entry and exit included

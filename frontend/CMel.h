@@ -11,9 +11,7 @@
 
 #include <fftw3.h>
 
-// Width of the static part of a feature vector that the models are built for:
-// 12 cepstra plus the log energy or C0.
-constexpr int MAX_PARAM_NUM = 13;
+#include "frontend/featureLayout.h"
 
 // Parameter-kind qualifier bits (added to the base code).
 constexpr uint16_t PARAM_KIND_E = 0x40;    // log energy appended

@@ -17,6 +17,7 @@ struct subcommand {
 const subcommand subcommands[] = {
     {"features", toolFeatures, "features -C featureConfig [-E] [-P ptParamFile pitchOut] wavIn featOut"},
     {"convert-model", toolConvertModel, "convert-model IN.mac OUT.macb | IN.macb OUT.mac"},
+    {"train", toolTrain, "train -C featureConfig -L lexicon [-m mixtures] [-i passes] [-c countFile] [-E] [-n] trainList OUT.mac"},
 };
 
 void printUsage(const char* program) {

@@ -7,3 +7,4 @@
 
 int toolFeatures(const std::vector<std::string>& args);
 int toolConvertModel(const std::vector<std::string>& args);
+int toolTrain(const std::vector<std::string>& args);

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON
 (cd build && ctest --output-on-failure -j"$(nproc)")
-scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DRECOG_SANITIZE=ON
+scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DRECOG_SANITIZE=ON -DBUILD_TESTING=ON
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$(nproc)")

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when they are missing.
 set -euo pipefail
-packages=(g++ cmake make pkg-config libgtest-dev libfftw3-dev libavcodec-dev)
+# espeak-ng and sox regenerate the bundled example (scripts/make-example.sh);
+# clang and its runtime build the fuzz targets (scripts/fuzz-smoke.sh).
+packages=(g++ cmake make pkg-config libgtest-dev libfftw3-dev libavcodec-dev espeak-ng sox clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -249,3 +249,29 @@ TEST_F(EndToEnd, FlvInputIsDecodedResampledAndAssessed) {
     EXPECT_NE(r.output.find("\twaveBeginIndex=0, waveEndIndex=30718\n"), std::string::npos) << r.output;
     EXPECT_EQ(lineValue(r.output, "\nText = "), "one two");
 }
+
+TEST_F(EndToEnd, ConfusingPathIsReportedAndRealigned) {
+    setup& s = *s_setup;
+    std::string out = s.dir.file("confusion-out");
+    std::filesystem::create_directories(out);
+    std::string texts = s.dir.write("confusion.txt", "designated text\n");
+    // Entry 0 is the designated pronunciation, entry 1 a confusable one.
+    std::string syl = s.dir.write("texts.syl2", "ab-cd\t0\nba-dc\t0\n");
+    std::string param = s.params("confusion.prm",
+                                 "language=taiwanese\nfunction=assess\ncomparisonMode=1\nusePaddedHardSp=0\n");
+    std::string wav = s.wave("confusion.wav", {"sil", "b", "a", "d", "c", "sil"});
+    commandResult r = runRecognize({param, wav, texts, "", out, syl});
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find(" (Check if a confusing path is taken instead of the correct one)\n"), std::string::npos);
+    EXPECT_EQ(lineValue(r.output, "Phonetic alphabets = "), "ba-dc");
+    EXPECT_EQ(readWholeFile(out + "/confusingPath.txt"), "Designated: ab-cd\nIdentified: ba-dc\nab ===> ba\ncd ===> dc\n");
+    // The nodes now carry the designated syllables, re-aligned within their own spans.
+    std::string xml = readWholeFile(out + "/output.xml");
+    EXPECT_EQ(nodeElements(xml, "name"), (std::vector<std::string>{"sil", "ab", "cd", "sil"})) << xml.substr(0, 3000);
+
+    // Without a syl2 file the report stays empty.
+    std::string plain = s.dir.write("texts.syl", "ab-cd\t0\nba-dc\t0\n");
+    r = runRecognize({param, wav, texts, "", out, plain});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(readWholeFile(out + "/confusingPath.txt"), "");
+}

@@ -29,9 +29,12 @@ volCheckPrm readVolCheckPrm(const std::string& path) {
 }
 
 int32_t checkVolume(const int32_t* samples, int32_t sampleCount, const std::string& volCheckPrmFile) {
-    const int32_t FRAME_SIZE = 320, OVERLAP = 160;
+    return checkVolume(samples, sampleCount, frameVolume(samples, sampleCount, 320, 160), volCheckPrmFile);
+}
+
+int32_t checkVolume(const int32_t* samples, int32_t sampleCount, const std::vector<int32_t>& volumes,
+                    const std::string& volCheckPrmFile) {
     volCheckPrm prm = readVolCheckPrm(volCheckPrmFile);
-    std::vector<int32_t> volumes = frameVolume(samples, sampleCount, FRAME_SIZE, OVERLAP);
     int32_t frames = static_cast<int32_t>(volumes.size());
     if (frames == 0) return 0;  // no whole frame: nothing to judge
     float maxVol = static_cast<float>(*std::max_element(volumes.begin(), volumes.end()));

@@ -22,3 +22,6 @@ volCheckPrm readVolCheckPrm(const std::string& path);
 // Fewer than 320 samples give 0.
 int32_t checkVolume(const int32_t* samples, int32_t sampleCount, const std::string& volCheckPrmFile);
 int32_t checkVolume(const std::vector<int32_t>& samples, const std::string& volCheckPrmFile);
+// The same with the frame volumes (frames of 320 samples every 160) already computed.
+int32_t checkVolume(const int32_t* samples, int32_t sampleCount, const std::vector<int32_t>& volumes,
+                    const std::string& volCheckPrmFile);

@@ -62,10 +62,9 @@ void applyVolumeCheck(int32_t verdict, recogParam& param, cmResult& result) {
     if (param.useWaveReject == 1) reportError(message);
 }
 
-// Ratio of the 90th- to the 10th-percentile frame volume (frames of 320 samples
-// every 160); a negative value when there are fewer than two frames.
-float frameVolumeContrast(const std::vector<int32_t>& samples) {
-    std::vector<int32_t> volumes = frameVolume(samples, 320, 160);
+// Ratio of the 90th- to the 10th-percentile of the frame volumes (frames of 320
+// samples every 160); a negative value when there are fewer than two frames.
+float frameVolumeContrast(std::vector<int32_t> volumes) {
     int32_t n = static_cast<int32_t>(volumes.size());
     if (n < 2) return -1.0f;
     std::sort(volumes.begin(), volumes.end());
@@ -102,11 +101,14 @@ std::vector<int32_t> conditionWave(std::vector<int32_t> samples, int32_t& sample
         sampleRate = TARGET_RATE;
     }
 
-    applyVolumeCheck(checkVolume(samples, param.volCheckPrmFile), param, result);
+    // The volume check and the noise test judge the same frame volumes.
+    std::vector<int32_t> volumes = frameVolume(samples, 320, 160);
+    applyVolumeCheck(checkVolume(samples.data(), static_cast<int32_t>(samples.size()), volumes, param.volCheckPrmFile),
+                     param, result);
 
     // Noise test: a recording whose frame volumes show little contrast is
     // spectrally subtracted when that is allowed.
-    float contrast = frameVolumeContrast(samples);
+    float contrast = frameVolumeContrast(std::move(volumes));
     if (contrast >= 0 && contrast < NOISY_VOLUME_RATIO && param.useSpecSubtraction != 0) {
         int32_t needed = specSubMinSampleCount(TARGET_RATE);
         if (static_cast<int64_t>(samples.size()) < needed) {

@@ -637,6 +637,12 @@ void macroClass::writeMacText(const std::string& path) const {
         vecSize += streamWidth[k];
     }
     out += "\n";
+    // The reader counts the models by the lines that begin with "~h": the
+    // option line must be one line that does not begin so.
+    if (optionText.compare(0, 2, "~h") == 0 || optionText.find('\n') != std::string::npos)
+        reportError(formatString("Error: the option line %s cannot be written to %s: it begins with ~h or spans "
+                                 "lines (line %d of %s)",
+                                 optionText.c_str(), path.c_str(), __LINE__, UNIT));
     out += optionText.empty() ? "<VECSIZE> " + std::to_string(vecSize) : optionText;
     out += "\n";
     for (const hmmModel& model : models) {
@@ -644,6 +650,11 @@ void macroClass::writeMacText(const std::string& path) const {
         checkStateNum(model.stateNum, static_cast<int32_t>(&model - models.data()), model.name, path);
         if (model.name.find('"') != std::string::npos)
             reportError(formatString("Error: model name %s cannot be written to %s: it holds a double quote "
+                                     "(line %d of %s)",
+                                     model.name.c_str(), path.c_str(), __LINE__, UNIT));
+        // A line feed in the name could start a line with "~h" inside the quotes.
+        if (model.name.find('\n') != std::string::npos)
+            reportError(formatString("Error: model name %s cannot be written to %s: it holds a line feed "
                                      "(line %d of %s)",
                                      model.name.c_str(), path.c_str(), __LINE__, UNIT));
         out += "~h \"" + model.name + "\"\n<BEGINHMM>\n<NUMSTATES> " + std::to_string(model.stateNum) + "\n";
@@ -704,6 +715,12 @@ void macroClass::writeMacBinary(const std::string& path) const {
     for (const hmmModel& model : models) {
         checkModelName(model.name, static_cast<int32_t>(&model - models.data()), path);
         checkStateNum(model.stateNum, static_cast<int32_t>(&model - models.data()), model.name, path);
+        // The name field ends at its first zero byte; a name holding one would
+        // come back cut short.
+        if (model.name.find('\0') != std::string::npos)
+            reportError(formatString("Error: model name %s cannot be written to %s: it holds a zero byte "
+                                     "(line %d of %s)",
+                                     model.name.c_str(), path.c_str(), __LINE__, UNIT));
         std::string name = model.name;
         name.resize(NAME_BYTES, '\0');
         out += name;

@@ -68,9 +68,23 @@ void textClass::normalizeText(std::string& text, const recogParam& param) const 
                 text.erase(0, n);
                 break;
             }
-            case 'g':
-                text = replaceAll(text, rule.pattern, rule.replacement);  // an empty pattern changes nothing
+            case 'g': {
+                if (rule.pattern.empty()) break;  // an empty pattern changes nothing
+                // The length after the replacement, checked before it is built.
+                size_t count = 0;
+                for (size_t pos = text.find(rule.pattern); pos != std::string::npos;
+                     pos = text.find(rule.pattern, pos + rule.pattern.size()))
+                    ++count;
+                if (rule.replacement.size() > rule.pattern.size() &&
+                    count > (MAX_NORMALIZED_TEXT_LEN - std::min(text.size(), MAX_NORMALIZED_TEXT_LEN)) /
+                                (rule.replacement.size() - rule.pattern.size()))
+                    reportError(formatString("Error: The rule \"%s#%s#%s\" makes a normalized text longer than %d "
+                                             "bytes. (line %d of file %s)",
+                                             rule.pattern.c_str(), rule.replacement.c_str(), rule.operation.c_str(),
+                                             static_cast<int>(MAX_NORMALIZED_TEXT_LEN), __LINE__, UNIT));
+                text = replaceAll(text, rule.pattern, rule.replacement);
                 break;
+            }
             default:
                 break;
         }

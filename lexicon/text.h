@@ -14,6 +14,10 @@ class recogParam;
 
 // Most syllable sequences the listing of one text may produce.
 constexpr uint64_t MAX_LISTING_NUM = 1000000;
+// Longest text the normalization rules may make (ten times the longest line a
+// text file delivers); replacement rules that grow a text each time they apply
+// would otherwise multiply its length rule after rule.
+constexpr size_t MAX_NORMALIZED_TEXT_LEN = 1000000;
 
 // One line of the text normalization map: pattern#replacement#operation.
 struct textNormRule {

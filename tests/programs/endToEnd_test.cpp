@@ -12,24 +12,7 @@ using namespace pipelineFixtures;
 
 namespace {
 
-// The value printed after "label" up to the line end.
-std::string lineValue(const std::string& output, const std::string& label) {
-    size_t pos = output.find(label);
-    if (pos == std::string::npos) return "<missing " + label + ">";
-    pos += label.size();
-    return output.substr(pos, output.find('\n', pos) - pos);
-}
-
-class EndToEnd : public testing::Test {
-protected:
-    static void SetUpTestSuite() { s_setup = new setup(); }
-    static void TearDownTestSuite() {
-        delete s_setup;
-        s_setup = nullptr;
-    }
-    static setup* s_setup;
-};
-setup* EndToEnd::s_setup = nullptr;
+class EndToEnd : public sharedSetupTest {};
 
 }  // namespace
 

@@ -9,6 +9,8 @@
 #include "frontend/CMel.h"
 #include "testUtil.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -150,6 +152,25 @@ inline commandResult runRecognize(const std::vector<std::string>& args) {
     commandResult r = runCommand(command + " 2>&1");
     if (std::getenv("RECOG_TEST_SHOW_OUTPUT")) std::printf("%s", r.output.c_str());
     return r;
+}
+
+// Test suites that share one setup (models are estimated once per suite).
+class sharedSetupTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() { s_setup = new setup(); }
+    static void TearDownTestSuite() {
+        delete s_setup;
+        s_setup = nullptr;
+    }
+    static inline setup* s_setup = nullptr;
+};
+
+// The text printed after label up to the line end.
+inline std::string lineValue(const std::string& output, const std::string& label) {
+    size_t pos = output.find(label);
+    if (pos == std::string::npos) return "<missing " + label + ">";
+    pos += label.size();
+    return output.substr(pos, output.find('\n', pos) - pos);
 }
 
 }  // namespace pipelineFixtures

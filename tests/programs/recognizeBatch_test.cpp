@@ -62,16 +62,7 @@ recogParam afterLine(const std::string& language, const std::string& line, const
     return param;
 }
 
-class BatchRuns : public testing::Test {
-protected:
-    static void SetUpTestSuite() { s_setup = new setup(); }
-    static void TearDownTestSuite() {
-        delete s_setup;
-        s_setup = nullptr;
-    }
-    static setup* s_setup;
-};
-setup* BatchRuns::s_setup = nullptr;
+class BatchRuns : public sharedSetupTest {};
 
 }  // namespace
 

@@ -1,4 +1,4 @@
-#include "frontend/specSub.h"
+#include "frontend/spectralSubtraction.h"
 #include "run/utility.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // frame-volume stages on their own. Prints the fastest and the median of several runs.
 #include "decoder/cmResult.h"
 #include "frontend/audio.h"
-#include "frontend/spectralSubtraction.h"
+#include "frontend/noiseSubtraction.h"
 #include "lib/audio.h"
 #include "run/conditionWave.h"
 #include "run/recogParam.h"

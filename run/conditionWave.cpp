@@ -1,7 +1,7 @@
 #include "run/conditionWave.h"
 
 #include "frontend/audio.h"
-#include "frontend/spectralSubtraction.h"
+#include "frontend/noiseSubtraction.h"
 #include "lib/audio.h"
 #include "run/utility.h"
 

@@ -1,5 +1,5 @@
 #include "run/conditionWave.h"
-#include "frontend/spectralSubtraction.h"
+#include "frontend/noiseSubtraction.h"
 #include "run/utility.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "frontend/spectralSubtraction.h"
+#include "frontend/noiseSubtraction.h"
 
 #include "run/utility.h"
 

@@ -1,11 +1,22 @@
 #include "testUtil.h"
 
+#include "run/utility.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
+
+std::string errorOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const recogError& e) {
+        return e.what();
+    }
+    return "";
+}
 
 scratchDir::scratchDir() {
     std::string base = std::string(RECOG_BINARY_DIR) + "/scratch";

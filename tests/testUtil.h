@@ -1,6 +1,7 @@
 // Helpers shared by the tests: scratch directories, files, running programs.
 #pragma once
 
+#include <functional>
 #include <string>
 
 // A fresh empty directory under the build tree, removed when the object goes.
@@ -18,6 +19,9 @@ public:
 };
 
 std::string readWholeFile(const std::string& path);
+
+// The message of the recogError the call raises, or "" when it raises none.
+std::string errorOf(const std::function<void()>& call);
 
 // Output and exit status of a command run through the shell.
 struct commandResult {

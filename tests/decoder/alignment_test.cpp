@@ -118,7 +118,7 @@ TEST(buildFromCandidate, refusesRecordsThatNameNothing) {
     dictClass dict = syllableDictionary();
     cmResult result;
     auto build = [&](const candidateHistory& h) {
-        return raisedError([&] { buildFromCandidate(result, h, net, dict, models); });
+        return errorOf([&] { buildFromCandidate(result, h, net, dict, models); });
     };
 
     candidateHistory h = syllableHistory();
@@ -186,7 +186,7 @@ TEST(markPitchedPhones, unpitchesSilencesAndTheListedBases) {
     EXPECT_EQ(pitched, (std::vector<bool>{true, true, true, false, false, false, true, true}));
 
     param.qiYinFile = dir.file("missing.txt");
-    EXPECT_NE(raisedError([&] { markPitchedPhones(result, param); }).find("Cannot open file"), std::string::npos);
+    EXPECT_NE(errorOf([&] { markPitchedPhones(result, param); }).find("Cannot open file"), std::string::npos);
 }
 
 TEST(setNodeVolumes, takesEachNodesFramesThatHaveAVolume) {

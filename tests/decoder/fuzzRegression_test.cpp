@@ -103,7 +103,7 @@ TEST(fuzzRegression, aModelNameWithAZeroByteIsNotCutShortInABinaryCopy) {
     EXPECT_EQ(set.models[1].name, name);
 
     // The binary layout cannot hold the name: the writer refuses it.
-    EXPECT_EQ(withoutLine(raisedError([&] { set.writeMacBinary(dir.file("copy.macb")); })),
+    EXPECT_EQ(withoutLine(errorOf([&] { set.writeMacBinary(dir.file("copy.macb")); })),
               "Error: model name \x04 cannot be written to " + dir.file("copy.macb") +
                   ": it holds a zero byte (line N of macro)");
 
@@ -122,14 +122,14 @@ TEST(fuzzRegression, theTextWriterRefusesLinesTheReaderWouldCountAsModels) {
     ASSERT_EQ(set.modelNum, 1);
     EXPECT_EQ(set.optionText, std::string(OPTION_TEXT, sizeof OPTION_TEXT - 1));
     const std::string copy = dir.file("copy.mac");
-    EXPECT_EQ(withoutLine(raisedError([&] { set.writeMacText(copy); })),
+    EXPECT_EQ(withoutLine(errorOf([&] { set.writeMacText(copy); })),
               "Error: the option line ~h cannot be written to " + copy +
                   ": it begins with ~h or spans lines (line N of macro)");
 
     // A line feed in a model name could start such a line inside the quotes.
     set.optionText = "<VECSIZE> 13<NULLD><MFCC><DIAGC>";
     set.models[0].name = "a\n~h b";
-    EXPECT_EQ(withoutLine(raisedError([&] { set.writeMacText(copy); })),
+    EXPECT_EQ(withoutLine(errorOf([&] { set.writeMacText(copy); })),
               "Error: model name a\n~h b cannot be written to " + copy + ": it holds a line feed (line N of macro)");
 
     // The binary layout holds both: it has no option line and counts its models.

@@ -65,15 +65,15 @@ TEST(readLabelFile, refusesPhonesWithoutNodeShortLinesAndMissingFiles) {
     scratchDir dir;
     cmResult result;
     std::string early = dir.write("early.lab", "% header\n0 100000 a+b -1\n100000 200000 c+b -2 w\n");
-    EXPECT_EQ(withoutLine(raisedError([&] { readLabelFile(result, early); })),
+    EXPECT_EQ(withoutLine(errorOf([&] { readLabelFile(result, early); })),
               "Error: label line \"0 100000 a+b -1\" of " + early +
                   " comes before the first line naming a word or syllable in its fifth field (line N of file mlf)");
     std::string shortLine = dir.write("short.lab", "0 100000 a+b -1 w\n100000 200000 c+b\n");
-    EXPECT_EQ(withoutLine(raisedError([&] { readLabelFile(result, shortLine); })),
+    EXPECT_EQ(withoutLine(errorOf([&] { readLabelFile(result, shortLine); })),
               "Error: label line \"100000 200000 c+b\" of " + shortLine +
                   " has 3 fields, fewer than start, end, phone and score (line N of file mlf)");
     std::string missing = dir.file("missing.lab");
-    EXPECT_NE(raisedError([&] { readLabelFile(result, missing); }).find("Cannot open file " + missing),
+    EXPECT_NE(errorOf([&] { readLabelFile(result, missing); }).find("Cannot open file " + missing),
               std::string::npos);
 
     // An empty file gives no nodes.

@@ -4,6 +4,7 @@
 
 #include "decoder/cmResult.h"
 #include "run/utility.h"
+#include "testUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -29,16 +30,6 @@ inline cmNode scoreNode(const std::string& name, std::vector<cmPhone> phones, in
     node.startFrame = node.phones.empty() ? startFrame : node.phones.front().startFrame;
     node.endFrame = node.phones.empty() ? endFrame : node.phones.back().endFrame;
     return node;
-}
-
-// The message of the recogError the call raises, or "" when it raises none.
-inline std::string raisedError(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const recogError& e) {
-        return e.what();
-    }
-    return "";
 }
 
 // The message with every source line number ("line 123") replaced by "line N".

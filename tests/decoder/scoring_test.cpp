@@ -193,7 +193,7 @@ TEST(rankPhones, theEpsTableIsReadOnceAndGivesEachPhoneItsSubstitutes) {
     ASSERT_EQ(result.epsTable.size(), 1u);
     // A table already held is not read again.
     param.epsFile = dir.file("missing.txt");
-    EXPECT_EQ(raisedError([&] { rank(result, models, framesOf(std::vector<float>(20, 0.0f)), param); }), "");
+    EXPECT_EQ(errorOf([&] { rank(result, models, framesOf(std::vector<float>(20, 0.0f)), param); }), "");
 }
 
 TEST(rankPhones, competitorsWithoutRightContextOrWithAllModelsExcludeSilencesAndFillers) {
@@ -219,13 +219,13 @@ TEST(rankPhones, refusesAPhoneThatIsNoModelOrLiesOutsideTheFrames) {
     recogParam param;
     cmResult result;
     result.nodes = {scoreNode("x", {scorePhone("x+b", 0, 9)})};
-    EXPECT_EQ(withoutLine(raisedError([&] { rank(result, models, frames, param); })),
+    EXPECT_EQ(withoutLine(errorOf([&] { rank(result, models, frames, param); })),
               "Error: phone \"x+b\" of node \"x\" is not a model of the model set (line N of file mlf)");
     result.nodes = {scoreNode("a", {scorePhone("a+b", 25, 34)})};
-    EXPECT_EQ(withoutLine(raisedError([&] { rank(result, models, frames, param); })),
+    EXPECT_EQ(withoutLine(errorOf([&] { rank(result, models, frames, param); })),
               "Error: phone \"a+b\" spans frames 25 to 34, outside the 30 feature frames (line N of file mlf)");
     result.nodes = {scoreNode("a", {scorePhone("a+b", -1, 5)})};
-    EXPECT_NE(raisedError([&] { rank(result, models, frames, param); }), "");
+    EXPECT_NE(errorOf([&] { rank(result, models, frames, param); }), "");
 }
 
 // ---- timber scores ----
@@ -281,7 +281,7 @@ TEST(computeTimberScores, refusesAnUnparsableOrShortCmParamFile) {
     setTimeRatios(result);
     std::string message;
     std::string printed =
-        printedBy([&] { message = raisedError([&] { computeTimberScores(result, 0, 0, param, models); }); });
+        printedBy([&] { message = errorOf([&] { computeTimberScores(result, 0, 0, param, models); }); });
     const std::string diagnostics = "modelName=c+b\nmodelIndex=1\ncontents[1]=c+b\t1\t2\t3\t[0.1 1 0]\n";
     EXPECT_EQ(printed.substr(0, diagnostics.size()), diagnostics);
     EXPECT_EQ(withoutLine(message), "Error: Cannot parse " + param.cmParamFile + " (line N of file mlf)");
@@ -289,10 +289,10 @@ TEST(computeTimberScores, refusesAnUnparsableOrShortCmParamFile) {
     // A line for a model that is not scored is not parsed.
     cmResult other = readyResult({scoreNode("a", {rankedPhone("a+b", 0, 9, 0, 0.25f)})});
     setTimeRatios(other);
-    EXPECT_EQ(raisedError([&] { computeTimberScores(other, 0, 0, param, models); }), "");
+    EXPECT_EQ(errorOf([&] { computeTimberScores(other, 0, 0, param, models); }), "");
 
     param.cmParamFile = dir.write("short.txt", "a+b\t1\t2\t3\t4\t[0.05 0.5 0]\nc+b\t1\t2\t3\t4\t[0.1 1 0]\n");
-    EXPECT_EQ(withoutLine(raisedError([&] { computeTimberScores(other, 0, 0, param, models); })),
+    EXPECT_EQ(withoutLine(errorOf([&] { computeTimberScores(other, 0, 0, param, models); })),
               "Error: " + param.cmParamFile +
                   " has 2 parameter lines for 3 models; the lines of models 2 to 2 are missing (line N of file mlf)");
 }
@@ -423,7 +423,7 @@ TEST(computeTimberScores, readsTheParameterFilesOnceAndRefusesMissingNumbers) {
 
     result.rankScoreParams.clear();
     param.phoneRank2scoreParamFile = dir.write("rank2.txt", "0.1 1\n");
-    EXPECT_EQ(withoutLine(raisedError([&] { computeTimberScores(result, 0, 0, param, models); })),
+    EXPECT_EQ(withoutLine(errorOf([&] { computeTimberScores(result, 0, 0, param, models); })),
               "Error: " + param.phoneRank2scoreParamFile +
                   " holds 2 numbers; the rank score needs 3 (width, slope, centre) (line N of file mlf)");
 
@@ -431,14 +431,14 @@ TEST(computeTimberScores, readsTheParameterFilesOnceAndRefusesMissingNumbers) {
     result.discountRatio.clear();
     param.scoreDiscountParamFile = dir.write("discount6.txt", "1 1 1 1 1 1\n");
     std::string message;
-    printedBy([&] { message = raisedError([&] { computeTimberScores(result, 0, 0, param, models); }); });
+    printedBy([&] { message = errorOf([&] { computeTimberScores(result, 0, 0, param, models); }); });
     EXPECT_EQ(withoutLine(message), "Error: " + param.scoreDiscountParamFile +
                                         " holds 6 numbers; one discount ratio is needed for each of the 7 discount "
                                         "types (line N of file mlf)");
     EXPECT_TRUE(result.discountRatio.empty());
 
     param.scoreDiscountParamFile = dir.file("none.txt");
-    printedBy([&] { message = raisedError([&] { computeTimberScores(result, 0, 0, param, models); }); });
+    printedBy([&] { message = errorOf([&] { computeTimberScores(result, 0, 0, param, models); }); });
     EXPECT_NE(message.find("Cannot open file " + param.scoreDiscountParamFile), std::string::npos);
 }
 
@@ -541,7 +541,7 @@ TEST(countDiscounts, countsLoudSilenceFrames) {
 TEST(countDiscounts, refusesARangeOutsideTheNodes) {
     cmResult result;
     result.nodes = {scoreNode("a", {}, 0, 9)};
-    EXPECT_NE(raisedError([&] { countDiscounts(result, 0, 1, true); }), "");
-    EXPECT_EQ(raisedError([&] { countDiscounts(result, 0, -1, true); }), "");
+    EXPECT_NE(errorOf([&] { countDiscounts(result, 0, 1, true); }), "");
+    EXPECT_EQ(errorOf([&] { countDiscounts(result, 0, -1, true); }), "");
     EXPECT_EQ(result.discountOccurrence, std::vector<int32_t>(7, 0));
 }

@@ -1,6 +1,7 @@
 #include "decoder/viterbi.h"
 #include "modelFixtures.h"
 #include "run/utility.h"
+#include "testUtil.h"
 #include "viterbiFixtures.h"
 
 #include <gtest/gtest.h>
@@ -12,15 +13,6 @@
 #include <vector>
 
 namespace {
-
-std::string errorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const recogError& e) {
-        return e.what();
-    }
-    return "";
-}
 
 // The message with the source line number replaced by N.
 std::string withoutLine(const std::string& message) {

@@ -244,10 +244,10 @@ TEST(writeXml, refusesACompetingModelOutsideTheSetAndAnUncreatableFile) {
     macroClass models = xmlModels();
     cmResult result = xmlResult();
     result.nodes[0].phones[0].competingModelIdx = {1, 2};
-    EXPECT_EQ(withoutLine(raisedError([&] { xmlDocument(result, models, "english"); })),
+    EXPECT_EQ(withoutLine(errorOf([&] { xmlDocument(result, models, "english"); })),
               "Error: competing model 2 of phone \"h+e\" is not in the 2 models (line N of file mlf)");
     scratchDir dir;
     std::string message =
-        raisedError([&] { writeXml(xmlResult(), models, dir.file("no/such/dir/out.xml"), "english"); });
+        errorOf([&] { writeXml(xmlResult(), models, dir.file("no/such/dir/out.xml"), "english"); });
     EXPECT_NE(message.find("Cannot open file " + dir.file("no/such/dir/out.xml")), std::string::npos);
 }

@@ -12,16 +12,11 @@ using namespace waveFixtures;
 
 namespace {
 
-// Message of the recogError the call raises, or "" when it raises none.
-template <class F>
-std::string errorOf(F&& call) {
+// errorOf without the message on standard output (the damaged-file sweeps
+// raise thousands of errors).
+std::string quietErrorOf(const std::function<void()>& call) {
     testing::internal::CaptureStdout();
-    std::string message;
-    try {
-        call();
-    } catch (const recogError& e) {
-        message = e.what();
-    }
+    std::string message = errorOf(call);
     testing::internal::GetCapturedStdout();
     return message;
 }
@@ -63,11 +58,11 @@ TEST(AudioFile, ExtensionIsTheLastThreeCharactersCaseSensitive) {
     for (const char* name : {"a.Wav", "a.wAV", "a.txt", "a.wav2", "wa"}) {
         std::string path = dir.write(name, wave);
         int32_t rate = 0, bits = 0;
-        EXPECT_EQ(errorOf([&] { readAudioFile(path, rate, bits); }),
+        EXPECT_EQ(quietErrorOf([&] { readAudioFile(path, rate, bits); }),
                   "Cannot read audio file \"" + path + "\" based on its extension name...");
     }
     int32_t rate = 0, bits = 0;
-    EXPECT_EQ(errorOf([&] { readAudioFile("", rate, bits); }),
+    EXPECT_EQ(quietErrorOf([&] { readAudioFile("", rate, bits); }),
               "Cannot read audio file \"\" based on its extension name...");
 }
 
@@ -175,11 +170,11 @@ TEST(AudioFile, MalformedWaveFilesAreRefused) {
     for (const badCase& c : cases) {
         std::string path = dir.write("bad.wav", c.bytes);
         int32_t rate = 0, bits = 0;
-        EXPECT_TRUE(isWaveOpenError(errorOf([&] { readAudioFile(path, rate, bits); }), path)) << c.what;
+        EXPECT_TRUE(isWaveOpenError(quietErrorOf([&] { readAudioFile(path, rate, bits); }), path)) << c.what;
     }
     std::string missing = dir.file("missing.wav");
     int32_t rate = 0, bits = 0;
-    EXPECT_TRUE(isWaveOpenError(errorOf([&] { readAudioFile(missing, rate, bits); }), missing));
+    EXPECT_TRUE(isWaveOpenError(quietErrorOf([&] { readAudioFile(missing, rate, bits); }), missing));
 }
 
 TEST(AudioFile, WaveObjectErrorTextsFollowTheTable) {
@@ -264,7 +259,7 @@ TEST(AudioFile, RawFilesAreSixteenBitAtSixteenKilohertz) {
 
     std::string missing = dir.file("missing.raw");
     int32_t rate = 0, bits = 0;
-    std::string message = errorOf([&] { readAudioFile(missing, rate, bits); });
+    std::string message = quietErrorOf([&] { readAudioFile(missing, rate, bits); });
     EXPECT_TRUE(std::regex_match(message, std::regex("Cannot open file .*missing\\.raw \\(line \\d+ of utility\\)")))
         << message;
 }

@@ -8,16 +8,7 @@
 
 #include "lexicon/dict.h"
 #include "run/utility.h"
-
-// The message of the recogError that the call raises, or "" when it raises none.
-inline std::string errorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const recogError& e) {
-        return e.what();
-    }
-    return "";
-}
+#include "testUtil.h"
 
 // The message with every source line number ("line 123") replaced by "line N".
 inline std::string withoutLineNumbers(const std::string& message) {

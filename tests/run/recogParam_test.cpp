@@ -7,15 +7,10 @@
 #include <cstdlib>
 
 namespace {
-std::string errorOf(const std::string& path) {
+std::string paramFileError(const std::string& path) {
     setenv("TEMP", "/nonexistent", 1);
     recogParam param;
-    try {
-        readRecogParam(path, param);
-    } catch (const recogError& e) {
-        return e.what();
-    }
-    return "";
+    return errorOf([&] { readRecogParam(path, param); });
 }
 }  // namespace
 
@@ -88,13 +83,13 @@ TEST(RecogParam, EveryKeyIsKnown) {
 TEST(RecogParam, UnknownAndMiscasedKeysFail) {
     scratchDir dir;
     std::string path = dir.write("p.txt", "macFile=a\nLanguage=english\n");
-    std::string m = errorOf(path);
+    std::string m = paramFileError(path);
     EXPECT_EQ(m.rfind("Error in parsing " + path + ", unknown key = Language (line ", 0), 0u) << m;
     EXPECT_EQ(m.substr(m.size() - 14), " in recogTask)");
 
     std::string empty = dir.write("q.txt", "=value\n");
-    EXPECT_EQ(errorOf(empty).rfind("Error in parsing " + empty + ", unknown key =  (line ", 0), 0u);
-    EXPECT_EQ(errorOf(dir.file("missing")).rfind("Cannot open file ", 0), 0u);
+    EXPECT_EQ(paramFileError(empty).rfind("Error in parsing " + empty + ", unknown key =  (line ", 0), 0u);
+    EXPECT_EQ(paramFileError(dir.file("missing")).rfind("Cannot open file ", 0), 0u);
 }
 
 TEST(RecogParam, OverlongValuesAreRefused) {
@@ -105,10 +100,10 @@ TEST(RecogParam, OverlongValuesAreRefused) {
     EXPECT_EQ(p.macFile.size(), 999u);
     EXPECT_EQ(p.txtFile.size(), 9999u);
 
-    std::string m = errorOf(dir.write("a.txt", "macFile=" + std::string(1000, 'm') + "\n"));
+    std::string m = paramFileError(dir.write("a.txt", "macFile=" + std::string(1000, 'm') + "\n"));
     EXPECT_NE(m.find("macFile"), std::string::npos) << m;
     EXPECT_NE(m.find("999"), std::string::npos) << m;
-    m = errorOf(dir.write("b.txt", "txtFile=" + std::string(10000, 't') + "\n"));
+    m = paramFileError(dir.write("b.txt", "txtFile=" + std::string(10000, 't') + "\n"));
     EXPECT_NE(m.find("txtFile"), std::string::npos) << m;
     EXPECT_NE(m.find("9999"), std::string::npos) << m;
 }

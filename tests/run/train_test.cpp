@@ -18,15 +18,6 @@ using namespace trainFixtures;
 
 namespace {
 
-std::string errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const recogError& e) {
-        return e.what();
-    }
-    return "";
-}
-
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // A one-stream set of single-Gaussian models, one per entry of emitting (the

@@ -197,6 +197,15 @@ void checkStreamNum(int32_t streamNum, const std::string& path) {
                                  streamNum, MAX_STREAM_NUM, __LINE__, UNIT));
 }
 
+// A set can be written only as it was read (unconverted) and with streams the
+// readers accept.
+void checkWritableSet(bool isConverted, int32_t streamNum, const int32_t* streamWidth, const std::string& path) {
+    if (isConverted)
+        reportError(formatString("Error: a converted model set cannot be written to %s (line %d of %s)",
+                                 path.c_str(), __LINE__, UNIT));
+    checkStreamNum(streamNum, path);
+    checkStreams(streamNum, streamWidth, path);
+}
 
 // Little-endian reading of a binary model file held in memory; every read
 // checks the bytes left first.
@@ -624,11 +633,7 @@ void macroClass::getModelNames(std::vector<std::string>& list) const {
 }
 
 void macroClass::writeMacText(const std::string& path) const {
-    if (isConverted)
-        reportError(formatString("Error: a converted model set cannot be written to %s (line %d of %s)",
-                                 path.c_str(), __LINE__, UNIT));
-    checkStreamNum(streamNum, path);
-    checkStreams(streamNum, streamWidth, path);
+    checkWritableSet(isConverted, streamNum, streamWidth, path);
     std::string out;
     out += "~o\n<STREAMINFO> " + std::to_string(streamNum);
     int32_t vecSize = 0;
@@ -703,11 +708,7 @@ void macroClass::writeMacText(const std::string& path) const {
 }
 
 void macroClass::writeMacBinary(const std::string& path) const {
-    if (isConverted)
-        reportError(formatString("Error: a converted model set cannot be written to %s (line %d of %s)",
-                                 path.c_str(), __LINE__, UNIT));
-    checkStreamNum(streamNum, path);
-    checkStreams(streamNum, streamWidth, path);
+    checkWritableSet(isConverted, streamNum, streamWidth, path);
     std::string out;
     putInt(out, static_cast<int32_t>(models.size()));
     putInt(out, streamNum);

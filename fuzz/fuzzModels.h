@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "decoder/macro.h"
+#include "fuzzSupport.h"
+#include "run/utility.h"
 
 namespace fuzzModels {
 
@@ -59,6 +61,26 @@ inline bool wellFormed(const macroClass& set) {
                 if (n < 1 || n > static_cast<size_t>(MAX_MIXTURE_NUM)) return false;
             }
     }
+    return true;
+}
+
+// Reads the file as loaded for a run (sorted and converted), then as stored
+// into `stored`; both must be well formed. False when the file is refused.
+inline bool readBothWays(const std::string& path, macroClass& stored) {
+    try {
+        macroClass loaded;
+        loaded.readMacro(path, true);
+        fuzzSupport::require(wellFormed(loaded), "a well-formed converted set");
+    } catch (const recogError& e) {
+        fuzzSupport::reported(e);
+    }
+    try {
+        stored.readMacro(path, false);
+    } catch (const recogError& e) {
+        fuzzSupport::reported(e);
+        return false;
+    }
+    fuzzSupport::require(wellFormed(stored), "a well-formed set");
     return true;
 }
 

@@ -9,22 +9,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzSupport::setUp();
     std::string path = fuzzSupport::writeInput("models.mac", data, size);
-    try {
-        macroClass loaded;
-        loaded.readMacro(path, true);
-        fuzzSupport::require(fuzzModels::wellFormed(loaded), "a well-formed converted set");
-    } catch (const recogError& e) {
-    fuzzSupport::reported(e);
-    }
-
     macroClass stored;
-    try {
-        stored.readMacro(path, false);
-    } catch (const recogError& e) {
-        fuzzSupport::reported(e);
-        return 0;
-    }
-    fuzzSupport::require(fuzzModels::wellFormed(stored), "a well-formed set");
+    if (!fuzzModels::readBothWays(path, stored)) return 0;
     const std::string textCopy = fuzzSupport::scratchDir() + "/copy.mac";
     const std::string binaryCopy = fuzzSupport::scratchDir() + "/copy.macb";
     try {

@@ -42,20 +42,28 @@ static int64_t frameMedian(const int32_t* frame, int32_t frameSize, std::vector<
     return (lowerValue + upperValue) / 2;
 }
 
-std::vector<int32_t> frameVolume(const int32_t* samples, int32_t sampleCount, int32_t frameSize,
-                                 int32_t overlap) {
+// Per frame, the sum of absolute deviations from the frame's median,
+// accumulated in Sum and stored as finish(sum).
+template <class Volume, class Sum, class Finish>
+std::vector<Volume> medianDeviationSums(const int32_t* samples, int32_t sampleCount, int32_t frameSize,
+                                        int32_t overlap, Finish finish) {
     int32_t frames = frameCount(sampleCount, frameSize, overlap);
     int32_t hop = frameSize - overlap;
-    std::vector<int32_t> volumes(static_cast<size_t>(frames));
+    std::vector<Volume> volumes(static_cast<size_t>(frames));
     std::vector<int32_t> scratch;
     for (int32_t i = 0; i < frames; ++i) {
         const int32_t* frame = samples + static_cast<size_t>(i) * hop;
         int64_t median = frameMedian(frame, frameSize, scratch);
-        int64_t sum = 0;
-        for (int32_t j = 0; j < frameSize; ++j) sum += std::llabs(frame[j] - median);
-        volumes[i] = clampToInt32(sum);
+        Sum sum = 0;
+        for (int32_t j = 0; j < frameSize; ++j) sum += static_cast<Sum>(std::llabs(frame[j] - median));
+        volumes[i] = finish(sum);
     }
     return volumes;
+}
+
+std::vector<int32_t> frameVolume(const int32_t* samples, int32_t sampleCount, int32_t frameSize,
+                                 int32_t overlap) {
+    return medianDeviationSums<int32_t, int64_t>(samples, sampleCount, frameSize, overlap, clampToInt32);
 }
 
 std::vector<int32_t> frameVolume(const std::vector<int32_t>& samples, int32_t frameSize, int32_t overlap) {
@@ -64,18 +72,7 @@ std::vector<int32_t> frameVolume(const std::vector<int32_t>& samples, int32_t fr
 
 std::vector<float> frameVolumeFloat(const int32_t* samples, int32_t sampleCount, int32_t frameSize,
                                     int32_t overlap) {
-    int32_t frames = frameCount(sampleCount, frameSize, overlap);
-    int32_t hop = frameSize - overlap;
-    std::vector<float> volumes(static_cast<size_t>(frames));
-    std::vector<int32_t> scratch;
-    for (int32_t i = 0; i < frames; ++i) {
-        const int32_t* frame = samples + static_cast<size_t>(i) * hop;
-        int64_t median = frameMedian(frame, frameSize, scratch);
-        float sum = 0;
-        for (int32_t j = 0; j < frameSize; ++j) sum += static_cast<float>(std::llabs(frame[j] - median));
-        volumes[i] = sum;
-    }
-    return volumes;
+    return medianDeviationSums<float, float>(samples, sampleCount, frameSize, overlap, [](float sum) { return sum; });
 }
 
 std::vector<float> frameVolumeFloat(const std::vector<int32_t>& samples, int32_t frameSize, int32_t overlap) {

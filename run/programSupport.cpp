@@ -10,27 +10,42 @@
 #include <cstdio>
 #include <utility>
 
-void printRecognizeUsage(int argumentCount, const std::string& programName) {
-    const char* p = programName.c_str();
+namespace {
+
+// The usage block: the argument count, then every accepted command line from
+// the shortest (fewestArguments words) to the longest, one per line. The
+// second argument is the wave file or the wave list.
+void printUsage(int argumentCount, const std::string& programName, const char* secondArgument,
+                size_t fewestArguments) {
+    const char* const words[] = {"recogParamFile", secondArgument, "txtFile", "useEpd", "outputDir",
+                                 "syl",            "net",          "wpa",     "getPitch"};
     std::printf("No. of command-line arguments: %d\n", argumentCount);
     std::printf("No. of command-line arguments should within [1, 9].\n");
-    std::printf("Usage: %s recogParamFile\n", p);
-    std::printf("       %s recogParamFile wavFile\n", p);
-    std::printf("       %s recogParamFile wavFile txtFile\n", p);
-    std::printf("       %s recogParamFile wavFile txtFile useEpd \n", p);
-    std::printf("       %s recogParamFile wavFile txtFile useEpd outputDir\n", p);
-    std::printf("       %s recogParamFile wavFile txtFile useEpd outputDir syl\n", p);
-    std::printf("       %s recogParamFile wavFile txtFile useEpd outputDir syl net\n", p);
-    std::printf("       %s recogParamFile wavFile txtFile useEpd outputDir syl net wpa\n", p);
-    std::printf("       %s recogParamFile wavFile txtFile useEpd outputDir syl net wpa getPitch\n", p);
+    std::string form = programName;
+    for (size_t n = 1; n <= sizeof(words) / sizeof(words[0]); ++n) {
+        form += std::string(" ") + words[n - 1];
+        if (n < fewestArguments) continue;
+        // The form that ends with useEpd has always carried a trailing space.
+        std::printf("%s%s%s\n", n == fewestArguments ? "Usage: " : "       ", form.c_str(), n == 4 ? " " : "");
+    }
+}
+
+// Command-line arguments from position 2 on override these settings in turn;
+// an empty argument overrides nothing.
+void applyOverrides(recogParam& param, const std::vector<std::string>& args, const char* secondKey) {
+    const char* const keys[] = {secondKey, "txtFile", "useEpd", "outputDir", "sylFile", "netFile", "wpaFile", "getPitch"};
+    for (size_t i = 1; i < args.size() && i <= 8; ++i)
+        if (!args[i].empty()) setRecogParamValue(param, keys[i - 1], args[i]);
+}
+
+}  // namespace
+
+void printRecognizeUsage(int argumentCount, const std::string& programName) {
+    printUsage(argumentCount, programName, "wavFile", 1);
 }
 
 void applyRecognizeOverrides(recogParam& param, const std::vector<std::string>& args) {
-    // Setting overridden by each argument position, from position 2 on.
-    static const char* const keys[] = {"wavFile", "txtFile", "useEpd", "outputDir",
-                                       "sylFile", "netFile", "wpaFile", "getPitch"};
-    for (size_t i = 1; i < args.size() && i <= 8; ++i)
-        if (!args[i].empty()) setRecogParamValue(param, keys[i - 1], args[i]);
+    applyOverrides(param, args, "wavFile");
 }
 
 void printResultBlock(const recogParam& param, const cmResult& result) {
@@ -52,25 +67,11 @@ void printResultBlock(const recogParam& param, const cmResult& result) {
 }
 
 void printBatchUsage(int argumentCount, const std::string& programName) {
-    const char* p = programName.c_str();
-    std::printf("No. of command-line arguments: %d\n", argumentCount);
-    std::printf("No. of command-line arguments should within [1, 9].\n");
-    std::printf("Usage: %s recogParamFile wavFileList\n", p);
-    std::printf("       %s recogParamFile wavFileList txtFile\n", p);
-    std::printf("       %s recogParamFile wavFileList txtFile useEpd \n", p);
-    std::printf("       %s recogParamFile wavFileList txtFile useEpd outputDir\n", p);
-    std::printf("       %s recogParamFile wavFileList txtFile useEpd outputDir syl\n", p);
-    std::printf("       %s recogParamFile wavFileList txtFile useEpd outputDir syl net\n", p);
-    std::printf("       %s recogParamFile wavFileList txtFile useEpd outputDir syl net wpa\n", p);
-    std::printf("       %s recogParamFile wavFileList txtFile useEpd outputDir syl net wpa getPitch\n", p);
+    printUsage(argumentCount, programName, "wavFileList", 2);
 }
 
 void applyBatchOverrides(recogParam& param, const std::vector<std::string>& args) {
-    // Setting overridden by each argument position, from position 2 on.
-    static const char* const keys[] = {"wavFileList", "txtFile", "useEpd", "outputDir",
-                                       "sylFile",     "netFile", "wpaFile", "getPitch"};
-    for (size_t i = 1; i < args.size() && i <= 8; ++i)
-        if (!args[i].empty()) setRecogParamValue(param, keys[i - 1], args[i]);
+    applyOverrides(param, args, "wavFileList");
 }
 
 bool applyBatchListLine(recogParam& param, const std::string& line, int lineNumber) {

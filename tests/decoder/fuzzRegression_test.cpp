@@ -11,65 +11,24 @@
 
 namespace {
 
+// One emitting state: a single Gaussian at zero with unit variances.
+std::string modelBody() {
+    std::string zeros, ones;
+    for (int i = 0; i < 13; ++i) {
+        zeros += " 0.0";
+        ones += " 1.0";
+    }
+    return "<BEGINHMM>\n<NUMSTATES> 3\n<STATE> 2\n<SWEIGHTS> 1\n 1.0\n<MEAN> 13\n" + zeros + "\n<VARIANCE> 13\n" + ones +
+           "\n<GCONST> 2.389e+01\n<TRANSP> 3\n 0.0 1.0 0.0\n 0.0 0.5 0.5\n 0.0 0.0 0.0\n<ENDHMM>\n";
+}
+
 // fuzz_macText: a text model file whose second model's "~h" was mutated into
 // "0<" and whose name holds zero bytes. The text reader takes the name as it
 // is; the binary writer used to cut it at the first zero byte, so the binary
 // copy read back as another model set.
 std::string zeroByteNameMac() {
-    return
-        std::string("~o\n"
-        "<STREAMINFO> 1 13\n"
-        "<VECSIZE> 13<NULLD><MFCC><DIAGC>\n"
-        "~h \"a+b\"\n"
-        "<BEGINHMM>\n"
-        "<NUMSTATES> 3\n"
-        "<STATE> 2\n"
-        "<SWEIGHTS> 1\n"
-        " 1.0\n"
-        "<MEAN> 13\n"
-        " 0.0 0.0 0.0 0.0 0.0 0.0 0.0 0.0 0.0 0.0 0.0 0.0 0.0\n"
-        "<VARIANCE> 13\n"
-        " 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0\n"
-        "<GCONST> 2.389e+01\n"
-        "<TRANSP> 3\n"
-        " 0.0 1.0 0.0\n"
-        " 0.0 0.5 0.5\n"
-        " 0.0 0.0 0.0\n"
-        "<ENDHMM>\n"
-        "0< \"\x04\x00\x00\x00\x00\x00\x00\x00sil\"\n"
-        "<BEGINHMM>\n"
-        "<NUMSTATES> 3\n"
-        "<STATE> 2\n"
-        "<SWEIGHTS> 1\n"
-        " 1.0\n"
-        "<MEAN> 13\n"
-        " 0.0 0.0 0.0 0.0 0.0 0.0 0.0 0.0 0.0 0.0 0.0 0.0 0.0\n"
-        "<VARIANCE> 13\n"
-        " 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0\n"
-        "<GCONST> 2.389e+01\n"
-        "<TRANSP> 3\n"
-        " 0.0 1.0 0.0\n"
-        " 0.0 0.5 0.5\n"
-        " 0.0 0.0 0.0\n"
-        "<ENDHMM>\n"
-        "~h \"sp\"\n"
-        "<BEGINHMM>\n"
-        "<NUMSTATES> 3\n"
-        "<STATE> 2\n"
-        "<SWEIGHTS> 1\n"
-        " 1.0\n"
-        "<MEAN> 13\n"
-        " 0.0 0.0 0.0 0.0 0.0 0.0 0.0 0.0 0.0 0.0 0.0 0.0 0.0\n"
-        "<VARIANCE> 13\n"
-        " 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0\n"
-        "<GCONST> 2.389e+01\n"
-        "<TRANSP> 3\n"
-        " 0.0 1.0 0.0\n"
-        " 0.0 0.5 0.5\n"
-        " 0.0 0.0 0.0\n"
-        "<ENDHMM>\n"
-        "\xe0",
-        872);
+    return "~o\n<STREAMINFO> 1 13\n<VECSIZE> 13<NULLD><MFCC><DIAGC>\n~h \"a+b\"\n" + modelBody() +
+           std::string("0< \"\x04\0\0\0\0\0\0\0sil\"\n", 17) + modelBody() + "~h \"sp\"\n" + modelBody() + "\xe0";
 }
 
 // fuzz_macText: the header of a found file (option token "~h\0`\0\0E>"
@@ -80,15 +39,7 @@ const char OPTION_HEADER[] = "~o\n<STREAMINFO> 1 13\t~h\x00" "0`\x00\x00" "E> 13
 const char OPTION_TEXT[] = "~h\x00" "0`\x00\x00" "E> 13<NULLD><MFCC><DIAGC>";
 
 std::string optionLineMac() {
-    std::string zeros, ones;
-    for (int i = 0; i < 13; ++i) {
-        zeros += " 0.0";
-        ones += " 1.0";
-    }
-    return std::string(OPTION_HEADER, sizeof OPTION_HEADER - 1) +
-           "~h \"a+b\"\n<BEGINHMM>\n<NUMSTATES> 3\n<STATE> 2\n<SWEIGHTS> 1\n 1.0\n<MEAN> 13\n" + zeros +
-           "\n<VARIANCE> 13\n" + ones + "\n<GCONST> 2.389e+01\n<TRANSP> 3\n 0.0 1.0 0.0\n 0.0 0.5 0.5\n 0.0 0.0 0.0\n"
-           "<ENDHMM>\n";
+    return std::string(OPTION_HEADER, sizeof OPTION_HEADER - 1) + "~h \"a+b\"\n" + modelBody();
 }
 
 }  // namespace

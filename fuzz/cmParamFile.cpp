@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         computeTimberScores(result, 0, 2, param, models);
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
     return 0;
 }

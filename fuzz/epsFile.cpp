@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             fuzzSupport::require(phone.phoneRank >= 0 && phone.rankRatio >= 0 && phone.rankRatio <= 1,
                                  "a rank among the competitors");
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
     return 0;
 }

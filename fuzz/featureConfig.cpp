@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                              "frames x dim features");
         fuzzSupport::require(static_cast<size_t>(frameNum) <= signal.size(), "no more frames than samples");
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
     return 0;
 }

@@ -122,7 +122,7 @@ void decodeHere(const std::string& path, size_t size) {
                              "a rate of the audio flags");
         fuzzSupport::require(channelCount == 1 || channelCount == 2, "one or two channels");
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
     g_exitMode = exitMode::passThrough;
 }

@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         result.textSylNum = 3;
         computeTimberScores(result, 0, last, param, models);
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
     return 0;
 }

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (const hmmModel& model : models.models)
             fuzzSupport::require(std::isfinite(model.logCount) && model.logCount >= 0, "a finite, non-negative log count");
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
     return 0;
 }

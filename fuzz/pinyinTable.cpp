@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 convertPath("ni-hao-sil-sp-a", dict.m_pinyinTable, source, target);
         dict.wpaReadText(wpaPath, "chinese", dict.m_wpa);
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
     return 0;
 }

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzzSupport::require(frameNum >= 0 && static_cast<size_t>(frameNum) == pitch.size(), "a pitch per frame");
         fuzzSupport::require(pitch.size() <= signal.size(), "no more frames than samples");
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
     return 0;
 }

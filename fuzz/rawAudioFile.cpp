@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzzSupport::require(sampleRate == 16000 && bitsPerSample == 16, "raw audio is 16 bits at 16 kHz");
         fuzzSupport::require(samples.size() == size / 2, "one sample per two bytes");
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
     return 0;
 }

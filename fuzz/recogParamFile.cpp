@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzzSupport::require(param.txtFile.size() <= PARAM_TXTFILE_CAPACITY, "txtFile within its capacity");
         fuzzSupport::require(param.macFile.size() <= PARAM_TEXT_CAPACITY, "macFile within its capacity");
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
     return 0;
 }

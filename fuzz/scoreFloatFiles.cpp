@@ -18,14 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         readRankScoreParams(direct, path);
         fuzzSupport::require(direct.rankScoreParams.size() >= RANK_SCORE_PARAM_NUM, "three rank score parameters");
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
     try {
         cmResult direct;
         readDiscountRatios(direct, path);
         fuzzSupport::require(direct.discountRatio.size() >= static_cast<size_t>(DISCOUNT_TYPE_NUM), "seven ratios");
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
     try {
         cmResult result;
@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         param.scoreDiscountParamFile = path;
         computeTimberScores(result, 0, 0, param, models);
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
     return 0;
 }

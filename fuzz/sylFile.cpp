@@ -20,7 +20,7 @@ void buildAndRead(textClass text, const recogParam& param, bool keywordMode, boo
         net.setNodePenalties(-5.0f);
         net.maxFanOut();
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
 }
 
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         text.japaneseSyllableRules(param);
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
     buildAndRead(text, param, false, false, false);
     return 0;

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         text.m_txtVs = {"\xA7\x41\xA6\x6E\xA1\x43", "\xA1\x40\xA7\x41"};
         text.textsNormalize(param);
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
     return 0;
 }

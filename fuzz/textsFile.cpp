@@ -33,7 +33,7 @@ void listTexts(textClass& text) {
         text.englishListing(englishWpa);
         for (const std::string& entry : text.m_sylVs) fuzzSupport::require(entry.find('\t') != std::string::npos, "an index");
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
     param.language = "chinese";
     try {
@@ -42,7 +42,7 @@ void listTexts(textClass& text) {
         fuzzSupport::require(text.m_sylVs.size() == text.m_sylVsNotation.size(), "tones parallel to the sequences");
         text.addBetweenSyllables("-sp-");
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
 }
 
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzzSupport::require(!text.m_txtVs.empty(), "at least one text");
         listTexts(text);
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
 
     // The same bytes as a "#"-joined value, when they name no file (no "/" and
@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             joined.textsRead(value);
             listTexts(joined);
         } catch (const recogError& e) {
-        fuzzSupport::reported(e);
+            fuzzSupport::reported(e);
         }
     }
     return 0;

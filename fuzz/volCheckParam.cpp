@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int32_t verdict = checkVolume(fuzzFixtures::testSignal(), path);
         fuzzSupport::require(verdict >= 0 && verdict <= 3, "a verdict of 0 to 3");
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
     return 0;
 }

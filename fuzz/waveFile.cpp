@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             fuzzSupport::require(bitsPerSample == 8 ? v >= 0 && v <= 255 : v >= -32768 && v <= 32767,
                                  "samples within their width");
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
     return 0;
 }

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             fuzzSupport::require(english.m_wpa[i - 1].word <= english.m_wpa[i].word, "sorted entries");
         for (const wpaEntry& entry : english.m_wpa) fuzzSupport::require(english.wpaFind(entry.word) >= 0, "found");
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
 
     dictClass chinese;
@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             for (const std::string& pa : entry.pa) fuzzSupport::require(pa == "ni3x" || pa == "hao", "a PA of the table");
         }
     } catch (const recogError& e) {
-    fuzzSupport::reported(e);
+        fuzzSupport::reported(e);
     }
     return 0;
 }

@@ -33,7 +33,8 @@ void printUsage(int argumentCount, const std::string& programName, const char* s
 // Command-line arguments from position 2 on override these settings in turn;
 // an empty argument overrides nothing.
 void applyOverrides(recogParam& param, const std::vector<std::string>& args, const char* secondKey) {
-    const char* const keys[] = {secondKey, "txtFile", "useEpd", "outputDir", "sylFile", "netFile", "wpaFile", "getPitch"};
+    const char* const keys[] = {secondKey, "txtFile", "useEpd",  "outputDir",
+                                "sylFile", "netFile", "wpaFile", "getPitch"};
     for (size_t i = 1; i < args.size() && i <= 8; ++i)
         if (!args[i].empty()) setRecogParamValue(param, keys[i - 1], args[i]);
 }

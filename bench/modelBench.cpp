@@ -1,6 +1,7 @@
 // Model set benchmark: state likelihood evaluations per second with the cache
 // always missing, and the load time of a large text (and binary) model file.
 //   bench_modelBench [modelsForLoad] [mixturesForLoad]
+#include "benchModels.h"
 #include "decoder/macro.h"
 #include "decoder/stateProb.h"
 #include "run/utility.h"
@@ -16,47 +17,12 @@
 
 namespace {
 
-uint32_t g_seed = 12345;
-float randomValue() {
-    g_seed = g_seed * 1664525u + 1013904223u;
-    return static_cast<float>(g_seed >> 8) / 16777216.0f * 2.0f - 1.0f;
-}
+benchModels::randomSource g_random(12345);
+float randomValue() { return g_random.next(); }
 
-// Models as read: mixtureNum components per stream with random means and variances.
 macroClass randomModelSet(int32_t modelNum, int32_t mixtureNum) {
-    macroClass set;
-    set.streamNum = 3;
-    for (int32_t k = 0; k < 3; ++k) set.streamWidth[k] = MODEL_PARAM_NUM;
-    set.optionText = "<VECSIZE> 39<NULLD><MFCC_E_D_A><DIAGC>";
-    set.models.resize(static_cast<size_t>(modelNum));
-    set.modelNum = modelNum;
-    for (int32_t m = 0; m < modelNum; ++m) {
-        hmmModel& model = set.models[static_cast<size_t>(m)];
-        model.name = formatString("p%d+q%d", m % 61, m);
-        model.stateNum = 5;
-        for (int32_t s = 0; s < 3; ++s)
-            for (int32_t k = 0; k < 3; ++k) {
-                model.state[s].streamWeight[k] = 1;
-                hmmStream& stream = model.state[s].stream[k];
-                stream.mixture.resize(static_cast<size_t>(mixtureNum));
-                for (gaussMixture& mix : stream.mixture) {
-                    mix.weight = 1.0f / static_cast<float>(mixtureNum);
-                    double gconst = MODEL_PARAM_NUM * std::log(2 * M_PI);
-                    for (int32_t d = 0; d < MODEL_PARAM_NUM; ++d) {
-                        mix.mean[d] = randomValue();
-                        mix.variance[d] = 0.5f + 0.4f * randomValue();
-                        gconst += std::log(mix.variance[d]);
-                    }
-                    mix.gconst = static_cast<float>(gconst);
-                }
-            }
-        model.transP[0][1] = 1;
-        for (int32_t i = 1; i < 4; ++i) {
-            model.transP[i][i] = 0.6f;
-            model.transP[i][i + 1] = 0.4f;
-        }
-    }
-    return set;
+    return benchModels::randomModelSet(
+        modelNum, mixtureNum, [](int32_t m) { return formatString("p%d+q%d", m % 61, m); }, g_random);
 }
 
 // Evaluations per second, every request a cache miss (a new frame key).

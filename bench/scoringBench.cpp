@@ -3,6 +3,7 @@
 // phoneNum phones of 20 frames each, against modelNum models of 8 mixtures
 // whose names share one of 10 right contexts.
 //   bench_scoringBench [modelNum] [phoneNum]
+#include "benchModels.h"
 #include "decoder/macro.h"
 #include "decoder/mlf.h"
 #include "decoder/scoring.h"
@@ -19,48 +20,16 @@
 
 namespace {
 
-uint32_t g_seed = 4321;
-float randomValue() {
-    g_seed = g_seed * 1664525u + 1013904223u;
-    return static_cast<float>(g_seed >> 8) / 16777216.0f * 2.0f - 1.0f;
-}
+benchModels::randomSource g_random(4321);
+float randomValue() { return g_random.next(); }
 
 constexpr int32_t CONTEXT_NUM = 10;
 constexpr int32_t MIXTURE_NUM = 8;
 constexpr int32_t PHONE_FRAMES = 20;
 
 macroClass randomModels(int32_t modelNum) {
-    macroClass set;
-    set.streamNum = 3;
-    for (int32_t k = 0; k < 3; ++k) set.streamWidth[k] = MODEL_PARAM_NUM;
-    set.models.resize(static_cast<size_t>(modelNum));
-    set.modelNum = modelNum;
-    for (int32_t m = 0; m < modelNum; ++m) {
-        hmmModel& model = set.models[static_cast<size_t>(m)];
-        model.name = formatString("p%d+c%d", m, m % CONTEXT_NUM);
-        model.stateNum = 5;
-        for (int32_t s = 0; s < 3; ++s)
-            for (int32_t k = 0; k < 3; ++k) {
-                model.state[s].streamWeight[k] = 1;
-                hmmStream& stream = model.state[s].stream[k];
-                stream.mixture.resize(MIXTURE_NUM);
-                for (gaussMixture& mix : stream.mixture) {
-                    mix.weight = 1.0f / MIXTURE_NUM;
-                    double gconst = MODEL_PARAM_NUM * std::log(2 * M_PI);
-                    for (int32_t d = 0; d < MODEL_PARAM_NUM; ++d) {
-                        mix.mean[d] = randomValue();
-                        mix.variance[d] = 0.5f + 0.4f * randomValue();
-                        gconst += std::log(mix.variance[d]);
-                    }
-                    mix.gconst = static_cast<float>(gconst);
-                }
-            }
-        model.transP[0][1] = 1;
-        for (int32_t i = 1; i < 4; ++i) {
-            model.transP[i][i] = 0.6f;
-            model.transP[i][i + 1] = 0.4f;
-        }
-    }
+    macroClass set = benchModels::randomModelSet(
+        modelNum, MIXTURE_NUM, [](int32_t m) { return formatString("p%d+c%d", m, m % CONTEXT_NUM); }, g_random);
     set.sortModels();
     set.convertModels();
     return set;

@@ -19,20 +19,11 @@ targets=("$@")
 
 summary="$FUZZ_BUILD_DIR/campaign-summary.txt"
 echo "# campaign $(date '+%Y-%m-%d %H:%M:%S'): $runs executions or $minutes min per target" >>"$summary"
-failed=()
 for target in "${targets[@]}"; do
     log="$FUZZ_BUILD_DIR/logs/$target.campaign.log"
     status=0
     fuzz_run "$target" "$log" "$FUZZ_BUILD_DIR/corpus/$target" \
         -runs="$runs" -max_total_time=$((minutes * 60)) || status=$?
-    fuzz_summary "$target" "$log" "$status" | tee -a "$summary"
-    if [ "$status" -ne 0 ]; then
-        failed+=("$target")
-        tail -n 40 "$log"
-    fi
+    fuzz_report "$target" "$log" "$status" "$summary"
 done
-if [ ${#failed[@]} -gt 0 ]; then
-    echo "fuzz campaign: findings in ${failed[*]}"
-    exit 1
-fi
-echo "fuzz campaign: ${#targets[@]} targets, no finding"
+fuzz_finish "fuzz campaign" ${#targets[@]}

@@ -31,6 +31,28 @@ fuzz_run() {
         "$corpus" "$FUZZ_BUILD_DIR/seeds/$target" >"$log" 2>&1
 }
 
+# fuzz_report TARGET LOG STATUS [SUMMARY_FILE]: prints the summary line (and
+# appends it to SUMMARY_FILE when given); on a finding also the end of the log,
+# and the target joins fuzz_failed.
+fuzz_failed=()
+fuzz_report() {
+    local target="$1" log="$2" status="$3" summaryFile="${4:-/dev/null}"
+    fuzz_summary "$target" "$log" "$status" | tee -a "$summaryFile"
+    if [ "$status" -ne 0 ]; then
+        fuzz_failed+=("$target")
+        tail -n 40 "$log"
+    fi
+}
+
+# fuzz_finish WHAT TARGET_COUNT: the closing line; fails when a target found something.
+fuzz_finish() {
+    if [ ${#fuzz_failed[@]} -gt 0 ]; then
+        echo "$1: findings in ${fuzz_failed[*]}"
+        exit 1
+    fi
+    echo "$1: $2 targets, no finding"
+}
+
 # fuzz_summary TARGET LOG STATUS: one line with executions, coverage and time.
 fuzz_summary() {
     local target="$1" log="$2" status="$3"

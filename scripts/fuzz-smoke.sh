@@ -16,21 +16,12 @@ fuzz_build
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && mapfile -t targets < <(fuzz_targets)
 
-failed=()
 for target in "${targets[@]}"; do
     log="$FUZZ_BUILD_DIR/logs/$target.smoke.log"
     corpus=$(mktemp -d)
     status=0
     fuzz_run "$target" "$log" "$corpus" -max_total_time="$seconds" -seed="${FUZZ_SEED:-1}" || status=$?
     rm -rf "$corpus"
-    fuzz_summary "$target" "$log" "$status"
-    if [ "$status" -ne 0 ]; then
-        failed+=("$target")
-        tail -n 40 "$log"
-    fi
+    fuzz_report "$target" "$log" "$status"
 done
-if [ ${#failed[@]} -gt 0 ]; then
-    echo "fuzz smoke: findings in ${failed[*]}"
-    exit 1
-fi
-echo "fuzz smoke: ${#targets[@]} targets, no finding"
+fuzz_finish "fuzz smoke" ${#targets[@]}

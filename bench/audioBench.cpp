@@ -67,18 +67,14 @@ int main(int argc, char** argv) {
     size_t sink = 0;
     epdParam epd = initEpdParam(fs);
     report("conditionWave + epdByVolDiff (16 kHz, 16 bits)", runs, [&] {
-        recogParam param;
-        cmResult result;
-        int32_t rate = fs, bits = 16;
-        std::vector<int32_t> conditioned = conditionWave(speech, rate, bits, param, result);
-        std::vector<epdSegment> segments = epdByVolDiff(conditioned, rate, epd);
+        conditionReport report;
+        std::vector<int32_t> conditioned = conditionWave({speech, fs, 16, 1}, conditionOptionsOf(recogParam()), report).samples;
+        std::vector<epdSegment> segments = epdByVolDiff(conditioned, fs, epd);
         sink += conditioned.size() + segments.size();
     });
     report("  conditionWave alone", runs, [&] {
-        recogParam param;
-        cmResult result;
-        int32_t rate = fs, bits = 16;
-        sink += conditionWave(speech, rate, bits, param, result).size();
+        conditionReport report;
+        sink += conditionWave({speech, fs, 16, 1}, conditionOptionsOf(recogParam()), report).samples.size();
     });
     report("  epdByVolDiff alone", runs, [&] { sink += epdByVolDiff(speech, fs, epd).size(); });
     report("  checkVolume alone", runs, [&] { sink += static_cast<size_t>(checkVolume(speech, "")); });
@@ -88,11 +84,9 @@ int main(int argc, char** argv) {
     std::vector<int32_t> narrow(speech.size() / 2);
     for (size_t i = 0; i < narrow.size(); ++i) narrow[i] = speech[2 * i];
     report("conditionWave from 8 kHz (resampling) + epdByVolDiff", runs, [&] {
-        recogParam param;
-        cmResult result;
-        int32_t rate = 8000, bits = 16;
-        std::vector<int32_t> conditioned = conditionWave(narrow, rate, bits, param, result);
-        sink += conditioned.size() + epdByVolDiff(conditioned, rate, epd).size();
+        conditionReport report;
+        audioRecord conditioned = conditionWave({narrow, 8000, 16, 1}, conditionOptionsOf(recogParam()), report);
+        sink += conditioned.samples.size() + epdByVolDiff(conditioned.samples, conditioned.sampleRate, epd).size();
     });
     std::printf("(checksum %zu)\n", sink);
     return 0;

@@ -328,16 +328,17 @@ int main(int argc, char** argv) {
                 param.outputXmlFile = formatString("u%03d.xml", n);
                 std::printf("\n======> %d\n", n + 1);
                 double t = nowSeconds();
-                int32_t rate = 0, bits = 0;
-                std::vector<int32_t> samples = readAudioFile(param.wavFile, rate, bits);
+                audioRecord audio = readAudio(param.wavFile);
                 double t1 = nowSeconds();
-                samples = conditionWave(std::move(samples), rate, bits, param, result);
+                conditionReport report;
+                audio = conditionWave(std::move(audio), conditionOptionsOf(param), report);
                 double t2 = nowSeconds();
-                featureClass features = computeFeatures(param, samples.data(), static_cast<int32_t>(samples.size()),
-                                                        rate, bits, PIPELINE_FRAME_SIZE, PIPELINE_OVERLAP);
+                featureClass features = computeFeatures(featureOptionsOf(param), audio.samples.data(),
+                                                        static_cast<int32_t>(audio.samples.size()), audio.sampleRate,
+                                                        audio.bitsPerSample, PIPELINE_FRAME_SIZE, PIPELINE_OVERLAP);
                 double t3 = nowSeconds();
-                recogCore(param, samples, rate, bits, features, sizes.pathCapacity, sizes.candidateNum, modelSet,
-                          myDict, myText, net, result);
+                recogCore(param, audio.samples, audio.sampleRate, audio.bitsPerSample, features, sizes.pathCapacity,
+                          sizes.candidateNum, modelSet, myDict, myText, net, result);
                 double t4 = nowSeconds();
                 stage["read wave"] += t1 - t;
                 stage["condition"] += t2 - t1;

@@ -1,6 +1,7 @@
 #include "decoder/macro.h"
 
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 #include <algorithm>
 #include <cctype>
@@ -367,7 +368,7 @@ void macroClass::readMacText(const std::string& path) {
                 for (int32_t k = 0; k < streams; ++k) {
                     int32_t n = in.integer();
                     if (n > MAX_MIXTURE_NUM) {
-                        std::printf("modelId=%d (%s), stateId=%d, file=%s\n", m, model.name.c_str(), s,
+                        sinkPrintf("modelId=%d (%s), stateId=%d, file=%s\n", m, model.name.c_str(), s,
                                     path.c_str());
                         reportError(formatString("Error: mixtureNum=%d exceeds MAX_MIXTURE_NUM=%d (line %d of %s)",
                                                  n, MAX_MIXTURE_NUM, __LINE__, UNIT));
@@ -398,7 +399,7 @@ void macroClass::readMacText(const std::string& path) {
                         std::string tag(tok);
                         int32_t number = 0;
                         in.tryInteger(number);
-                        std::printf("modelId=%d (%s), stateId=%d\n", m, model.name.c_str(), s);
+                        sinkPrintf("modelId=%d (%s), stateId=%d\n", m, model.name.c_str(), s);
                         reportError(formatString("str1=%s, temp=%d, Cannot find \"<STREAM>\" (line %d of %s)",
                                                  tag.c_str(), number, __LINE__, UNIT));
                     }
@@ -449,7 +450,7 @@ void macroClass::readMacText(const std::string& path) {
                         in.holdBack(tok);
                         mix.gconst = gconstFromVariances(mix.variance);
                         if (!gconstWarned) {
-                            std::printf("Warning: mixtures without <GCONST> in %s (first in model %d, %s); "
+                            sinkPrintf("Warning: mixtures without <GCONST> in %s (first in model %d, %s); "
                                         "their constants are computed from the variances (line %d of %s)\n",
                                         path.c_str(), m, model.name.c_str(), __LINE__, UNIT);
                             gconstWarned = true;
@@ -589,7 +590,7 @@ void macroClass::readModelCountFile(const std::string& path) {
     for (size_t i = 0; i < n; ++i) {
         splitString(lines[i], '\t', fields);
         if (fields.empty() || fields[0] != models[i].name)
-            std::printf("Warning: Mismatched model count file %s! (line %d of %s)\n", path.c_str(), __LINE__, UNIT);
+            sinkPrintf("Warning: Mismatched model count file %s! (line %d of %s)\n", path.c_str(), __LINE__, UNIT);
         int32_t count = fields.size() > 1 ? atoiLike(fields[1]) : 0;
         if (count > 0) models[i].logCount = static_cast<float>(std::log(static_cast<double>(count)));
     }
@@ -621,7 +622,7 @@ int32_t macroClass::findSubstituteModel(const std::string& name) const {
     for (size_t i = 0; i < models.size() && found < 0; ++i)
         if (models[i].name.compare(0, left.size(), left) == 0) found = static_cast<int32_t>(i);
     if (found < 0) found = 0;
-    std::printf("Warning of model substitution: %s is replaced by %s\n", name.c_str(),
+    sinkPrintf("Warning of model substitution: %s is replaced by %s\n", name.c_str(),
                 models[static_cast<size_t>(found)].name.c_str());
     return found;
 }

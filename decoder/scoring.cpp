@@ -5,6 +5,7 @@
 #include "decoder/viterbi.h"
 #include "run/recogParam.h"
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 #include <algorithm>
 #include <cmath>
@@ -57,9 +58,9 @@ void cmParamsOfModel(const std::vector<std::string>& lines, const std::string& p
     if (fields.size() == CM_PARAM_FIELD_NUM &&
         std::sscanf(fields[5].c_str(), "[%g %g %g]", &params[0], &params[1], &params[2]) == 3)
         return;
-    std::printf("modelName=%s\n", models.models[static_cast<size_t>(modelIdx)].name.c_str());
-    std::printf("modelIndex=%d\n", modelIdx);
-    std::printf("contents[%d]=%s\n", modelIdx, line.c_str());
+    sinkPrintf("modelName=%s\n", models.models[static_cast<size_t>(modelIdx)].name.c_str());
+    sinkPrintf("modelIndex=%d\n", modelIdx);
+    sinkPrintf("contents[%d]=%s\n", modelIdx, line.c_str());
     reportError(formatString("Error: Cannot parse %s (line %d of file %s)", path.c_str(), __LINE__, UNIT));
 }
 
@@ -138,7 +139,7 @@ void readRankScoreParams(cmResult& result, const std::string& path) {
 }
 
 void readDiscountRatios(cmResult& result, const std::string& path) {
-    std::printf("\tRead %s...\n", path.c_str());
+    sinkPrintf("\tRead %s...\n", path.c_str());
     std::vector<float> ratios = readFloatFile(path);
     if (ratios.size() < static_cast<size_t>(DISCOUNT_TYPE_NUM))
         reportError(

@@ -1,6 +1,7 @@
 #include "decoder/stateProb.h"
 
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 #include <algorithm>
 #include <cmath>
@@ -93,7 +94,7 @@ float probCacheClass::modelProb(const float* features, int32_t dim, int32_t fram
                                  modelIdx, models.modelNum, m_entries.size(), __LINE__, UNIT));
     const int32_t n = frameId2 - frameId1 + 1;
     if (n < MAX_STATE_NUM) {
-        std::printf("Warning in viterbiClass::modelProb: modelIdx=%d, frameId1=%d, frameId2=%d, "
+        sinkPrintf("Warning in viterbiClass::modelProb: modelIdx=%d, frameId1=%d, frameId2=%d, "
                     "frameNum=%d<MAX_STATE_NUM=%d\n",
                     modelIdx, frameId1, frameId2, n, MAX_STATE_NUM);
         return static_cast<float>(LOG_ZERO);

@@ -1,6 +1,7 @@
 #include "decoder/viterbi.h"
 
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 #include <algorithm>
 #include <cmath>
@@ -226,7 +227,7 @@ int32_t viterbiClass::advanceCandidates(const netClass& net, const std::vector<p
     int32_t j = count;
     bool full = false;
     auto reportFull = [&](int32_t position) {
-        std::printf("Warning: Arena is full! frameId=%d, candidateId=%d, lastPos (%d) > m_arenaLen-1 (%d)!\n",
+        sinkPrintf("Warning: Arena is full! frameId=%d, candidateId=%d, lastPos (%d) > m_arenaLen-1 (%d)!\n",
                     frameIdx, position, j, m_arenaLen - 1);
         full = true;
     };
@@ -289,7 +290,7 @@ int32_t viterbiClass::advanceCandidates(const netClass& net, const std::vector<p
                 }
                 appendRecord(y, x.phoneIdx, frameIdx - 1, node.sylIndex, x.nodeIdx);
                 if (++j == m_arenaLen) {
-                    std::printf("Warning: Arena is full! frameId=%d/%d, candidateId=%d/%d, branchId=%d/%d, "
+                    sinkPrintf("Warning: Arena is full! frameId=%d/%d, candidateId=%d/%d, branchId=%d/%d, "
                                 "lastPos (%d) > m_arenaLen-1 (%d)!\n",
                                 frameIdx, frameNum, p, count, q, branchNum, j, m_arenaLen - 1);
                     full = true;

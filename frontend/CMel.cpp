@@ -1,6 +1,7 @@
 #include "frontend/CMel.h"
 
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 #include <algorithm>
 #include <cmath>
@@ -73,7 +74,7 @@ void CMel::readFeatureConfig(const std::string& path) {
     m_configPath = path;
     FILE* raw = std::fopen(path.c_str(), "rb");
     if (!raw) {
-        std::printf("Can't open config file %s \n", path.c_str());
+        sinkPrintf("Can't open config file %s \n", path.c_str());
         reportError(formatString("Cannot open feature configuration file %s (line %d of %s)", path.c_str(),
                                  __LINE__, UNIT));
     }
@@ -130,7 +131,7 @@ void CMel::readFeatureConfig(const std::string& path) {
 void CMel::computeMfcc(const int32_t* samples, int32_t sampleRate, int32_t sampleWidth, int32_t sampleCount,
                        const std::string& configPath, int32_t& frameNum, int32_t& dim) {
     (void)sampleWidth;
-    if (!fileExists(configPath)) std::printf("Cannot open %s (line %d, file %s)\n", configPath.c_str(), __LINE__, UNIT);
+    if (!fileExists(configPath)) sinkPrintf("Cannot open %s (line %d, file %s)\n", configPath.c_str(), __LINE__, UNIT);
     readFeatureConfig(configPath);
     computeMfccFromConfig(samples, sampleRate, sampleCount);
     frameNum = m_frameNum;

@@ -268,16 +268,28 @@ int32_t waveClass::copySamples(std::vector<int32_t>& dest, int32_t maxCount) con
     return count;
 }
 
-std::vector<int32_t> readWaveFile(const std::string& path, int32_t& sampleRate, int32_t& bitsPerSample) {
+namespace {
+
+audioRecord readWaveRecord(const std::string& path) {
     waveClass wave(1, 8000, 8);
     if (!wave.read(path))
         reportError(formatString("Can't open wave file %s (line %d in %s)", path.c_str(), __LINE__, "audioFile"));
-    sampleRate = wave.sampleRate();
-    bitsPerSample = wave.bitsPerSample();
-    int32_t count = wave.sampleByteCount() / (bitsPerSample / 8);
-    std::vector<int32_t> samples;
-    wave.copySamples(samples, count);
-    return samples;
+    audioRecord audio;
+    audio.sampleRate = wave.sampleRate();
+    audio.bitsPerSample = wave.bitsPerSample();
+    audio.channels = wave.m_format.m_channels;
+    int32_t count = wave.sampleByteCount() / (audio.bitsPerSample / 8);
+    wave.copySamples(audio.samples, count);
+    return audio;
+}
+
+}  // namespace
+
+std::vector<int32_t> readWaveFile(const std::string& path, int32_t& sampleRate, int32_t& bitsPerSample) {
+    audioRecord audio = readWaveRecord(path);
+    sampleRate = audio.sampleRate;
+    bitsPerSample = audio.bitsPerSample;
+    return std::move(audio.samples);
 }
 
 std::vector<int32_t> readRawAudioFile(const std::string& path) {
@@ -292,17 +304,29 @@ std::vector<int32_t> readRawAudioFile(const std::string& path) {
     return samples;
 }
 
-std::vector<int32_t> readAudioFile(const std::string& path, int32_t& sampleRate, int32_t& bitsPerSample) {
+audioRecord readAudio(const std::string& path) {
     std::string extension = path.size() >= 3 ? path.substr(path.size() - 3) : std::string();
     if (extension == "wav" || extension == "WAV" || extension == "wa1" || extension == "WA1" ||
         extension == "wa2" || extension == "WA2")
-        return readWaveFile(path, sampleRate, bitsPerSample);
-    if (extension == "flv" || extension == "FLV") return readFlvAudioFile(path, sampleRate, bitsPerSample);
+        return readWaveRecord(path);
+    audioRecord audio;
+    if (extension == "flv" || extension == "FLV") {
+        std::vector<int16_t> decoded = decodeFlvAudio(path, audio.sampleRate, audio.bitsPerSample, audio.channels);
+        audio.samples.assign(decoded.begin(), decoded.end());
+        return audio;
+    }
     if (extension == "raw" || extension == "RAW") {
-        std::vector<int32_t> samples = readRawAudioFile(path);
-        sampleRate = 16000;
-        bitsPerSample = 16;
-        return samples;
+        audio.samples = readRawAudioFile(path);
+        audio.sampleRate = 16000;
+        audio.bitsPerSample = 16;
+        return audio;
     }
     reportError(formatString("Cannot read audio file \"%s\" based on its extension name...", path.c_str()));
+}
+
+std::vector<int32_t> readAudioFile(const std::string& path, int32_t& sampleRate, int32_t& bitsPerSample) {
+    audioRecord audio = readAudio(path);
+    sampleRate = audio.sampleRate;
+    bitsPerSample = audio.bitsPerSample;
+    return std::move(audio.samples);
 }

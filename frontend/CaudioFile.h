@@ -51,10 +51,20 @@ public:
     std::string m_errorText;      // text of the last error
 };
 
+// One recording as a reader delivers it and wave conditioning passes it on.
+struct audioRecord {
+    std::vector<int32_t> samples;  // channels interleaved, frame after frame
+    int32_t sampleRate = 0;        // samples per second per channel, in Hz
+    int32_t bitsPerSample = 0;     // 16, or 8 for unsigned samples 0..255
+    int32_t channels = 1;          // interleaved channels
+};
+
 // Reads the audio file by the last three characters of its path (case-sensitive):
 // wav/WAV/wa1/WA1/wa2/WA2 as RIFF WAVE, flv/FLV as FLV, raw/RAW as headerless
 // 16-bit at 16000 Hz. Sets the sample rate in Hz and the bits per sample (8 or 16).
 // 8-bit samples stay unsigned (0..255). Channels stay interleaved.
+audioRecord readAudio(const std::string& path);
+// readAudio's samples, with the rate and width as out-values.
 std::vector<int32_t> readAudioFile(const std::string& path, int32_t& sampleRate, int32_t& bitsPerSample);
 std::vector<int32_t> readWaveFile(const std::string& path, int32_t& sampleRate, int32_t& bitsPerSample);
 // Headerless 16-bit little-endian samples; a trailing odd byte is ignored.

@@ -1,6 +1,7 @@
 #include "frontend/flvimpl.h"
 
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -174,7 +175,7 @@ std::vector<int16_t> decodeFlvAudio(const std::string& path, int32_t& sampleRate
     std::vector<uint8_t> bytes;
     if (!readFlvBytes(path, bytes)) return samples;
     if (bytes.empty()) {
-        std::printf("Warning: flvFileSize=0! (line %d of %s)\n", __LINE__, "flvimpl");
+        sinkPrintf("Warning: flvFileSize=0! (line %d of %s)\n", __LINE__, "flvimpl");
         return samples;
     }
     if (bytes.size() < 4 || std::memcmp(bytes.data(), "FLV", 3) != 0 || bytes[3] != 1) {

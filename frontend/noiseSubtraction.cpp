@@ -1,6 +1,7 @@
 #include "frontend/noiseSubtraction.h"
 
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 #include <fftw3.h>
 
@@ -50,7 +51,7 @@ std::vector<int32_t> spectralSubtraction(const std::vector<int32_t>& samples, in
     const int32_t sampleCount = static_cast<int32_t>(samples.size());
     if (sampleCount < g.quarter + n) {
         // The noise estimate needs the first quarter second, and at least one frame must follow.
-        std::printf("Warning: %d samples are too few for spectrum subtraction (at least %d needed); skipped.\n",
+        sinkPrintf("Warning: %d samples are too few for spectrum subtraction (at least %d needed); skipped.\n",
                     sampleCount, g.quarter + n);
         return samples;
     }

@@ -10,6 +10,7 @@
 #include "decoder/macro.h"
 #include "lexicon/text.h"
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 static const char* const UNIT = "dict";
 
@@ -102,7 +103,7 @@ void dictClass::pinyinTableRead(const std::string& path) { m_pinyinTable = readT
 
 void dictClass::wpaRead(const std::string& pathOrText, const std::string& language) {
     if (!fileExists(pathOrText)) {
-        std::printf("Read WPA from the given string (line %d in %s)...\n", __LINE__, UNIT);
+        sinkPrintf("Read WPA from the given string (line %d in %s)...\n", __LINE__, UNIT);
         wpaReadString(pathOrText, language, m_wpa);
         return;
     }
@@ -119,8 +120,8 @@ void dictClass::wpaRead(const std::string& pathOrText, const std::string& langua
 
 // The two diagnostic lines printed before a wpa format error.
 static void printFormatDiagnostics(const std::string& line, size_t fieldCount, int sourceLine) {
-    std::printf("line=%s (line=%d, file=%s)\n", line.c_str(), sourceLine, UNIT);
-    std::printf("token1.size()=%d (line=%d, file=%s)\n", static_cast<int>(fieldCount), sourceLine, UNIT);
+    sinkPrintf("line=%s (line=%d, file=%s)\n", line.c_str(), sourceLine, UNIT);
+    sinkPrintf("token1.size()=%d (line=%d, file=%s)\n", static_cast<int>(fieldCount), sourceLine, UNIT);
 }
 
 void dictClass::wpaReadText(const std::string& path, const std::string& language, std::vector<wpaEntry>& target) {
@@ -279,8 +280,8 @@ void dictClass::wpaMerge() {
             continue;
         }
         wpaEntry& stored = m_wpa[static_cast<size_t>(index)];
-        std::printf("\tOld entry: word=%s, pa=%s\n", stored.word.c_str(), joinStrings(stored.pa, "#").c_str());
-        std::printf("\tNew entry: word=%s, pa=%s\n", addendum.word.c_str(), joinStrings(addendum.pa, "#").c_str());
+        sinkPrintf("\tOld entry: word=%s, pa=%s\n", stored.word.c_str(), joinStrings(stored.pa, "#").c_str());
+        sinkPrintf("\tNew entry: word=%s, pa=%s\n", addendum.word.c_str(), joinStrings(addendum.pa, "#").c_str());
         stored.word = addendum.word;
         stored.pa = addendum.pa;
         stored.paNotation = addendum.paNotation;
@@ -305,7 +306,7 @@ void dictClass::pronDictFromTexts(const std::vector<std::string>& texts, const m
         for (const std::string& word : splitString(text, ' ')) {
             int32_t index = wpaFind(word);
             if (index < 0) {
-                std::printf("Error: Found no pronunciation entry for \"%s\". (line %d of file %s)\n", word.c_str(),
+                sinkPrintf("Error: Found no pronunciation entry for \"%s\". (line %d of file %s)\n", word.c_str(),
                             __LINE__, "text");
                 missing.push_back(word);
                 continue;
@@ -370,7 +371,7 @@ void dictClass::wpaWriteForTexts(const std::string& path, const textClass& text,
     for (const std::string& word : words) {
         int32_t index = wpaFind(word);
         if (index < 0) {
-            std::printf("Warning: Found no PA for \"%s\" in %s! (line %d in %s)\n", word.c_str(), path.c_str(),
+            sinkPrintf("Warning: Found no PA for \"%s\" in %s! (line %d in %s)\n", word.c_str(), path.c_str(),
                         __LINE__, UNIT);
             continue;
         }

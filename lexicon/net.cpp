@@ -8,6 +8,7 @@
 #include "lexicon/text.h"
 #include "run/recogParam.h"
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 // Messages of the readers and writers name unit "net"; those of construction,
 // which works on textClass, name unit "text".
@@ -420,23 +421,23 @@ void addLinksForSkippableLeadingSil(const std::vector<workNode>& nodes, std::vec
 
 void applyLinkOptions(const recogParam& param, const std::vector<workNode>& nodes, std::vector<workLink>& links) {
     if (param.addLink4stopAnywhere != 0) {
-        std::printf("\tAdd links for stop anywhere...   (line %d in %s)\n", __LINE__, BUILD_UNIT);
+        sinkPrintf("\tAdd links for stop anywhere...   (line %d in %s)\n", __LINE__, BUILD_UNIT);
         addLinksForStopAnywhere(nodes, links);
     }
     if (param.addLink4startAnywhere != 0) {
-        std::printf("\tAdd links for start anywhere...  (line %d in %s)\n", __LINE__, BUILD_UNIT);
+        sinkPrintf("\tAdd links for start anywhere...  (line %d in %s)\n", __LINE__, BUILD_UNIT);
         addLinksForStartAnywhere(nodes, links);
     }
     if (param.addLink4forwardJump != 0) {
-        std::printf("\tAdd links for forward jump...    (line %d in %s)\n", __LINE__, BUILD_UNIT);
+        sinkPrintf("\tAdd links for forward jump...    (line %d in %s)\n", __LINE__, BUILD_UNIT);
         addLinksForForwardJump(nodes, links);
     }
     if (param.addLink4skippableTrailingSil != 0) {
-        std::printf("\tAdd links for skippable trailing sil...    (line %d in %s)\n", __LINE__, BUILD_UNIT);
+        sinkPrintf("\tAdd links for skippable trailing sil...    (line %d in %s)\n", __LINE__, BUILD_UNIT);
         addLinksForSkippableTrailingSil(nodes, links);
     }
     if (param.addLink4skippableLeadingSil != 0) {
-        std::printf("\tAdd links for skippable leading sil...     (line %d in %s)\n", __LINE__, BUILD_UNIT);
+        sinkPrintf("\tAdd links for skippable leading sil...     (line %d in %s)\n", __LINE__, BUILD_UNIT);
         addLinksForSkippableLeadingSil(nodes, links);
     }
 }
@@ -599,7 +600,7 @@ void buildSausageNet(textClass& text, const dictClass& dict, const recogParam& p
             std::sort(pas.begin(), pas.end());
             pas.erase(std::unique(pas.begin(), pas.end()), pas.end());
         } else {
-            std::printf("Warning: Found no pinyin for \"%s\" in \"%s\". Use \"a\" instead.\n", word.c_str(),
+            sinkPrintf("Warning: Found no pinyin for \"%s\" in \"%s\". Use \"a\" instead.\n", word.c_str(),
                         sentence.c_str());
             if (param.language == "english")
                 reportError(formatString("Error: Found no pronunciation entry for %s. Please add the pronunciation to "

@@ -4,6 +4,7 @@
 #include "lexicon/text.h"
 #include "run/recogParam.h"
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -127,12 +128,12 @@ std::string pinyin2text(textClass& text, const std::vector<int32_t>& path, const
     }
 
     if (textIndices.empty()) {
-        std::printf("Error in textClass::pinyin2text(): Cannot find sylPath within m_sylVs (shown next) at line %d "
+        sinkPrintf("Error in textClass::pinyin2text(): Cannot find sylPath within m_sylVs (shown next) at line %d "
                     "of file %s!\n",
                     __LINE__, UNIT);
-        std::printf("sylPath=%s (line=%d, file=%s)\n", sylPath.c_str(), __LINE__, UNIT);
-        std::printf("recogParamP->comparisonMode=%d (line=%d, file=%s)\n", param.comparisonMode, __LINE__, UNIT);
-        std::printf("recogParamP->netType=%d (line=%d, file=%s)\n", param.netType, __LINE__, UNIT);
+        sinkPrintf("sylPath=%s (line=%d, file=%s)\n", sylPath.c_str(), __LINE__, UNIT);
+        sinkPrintf("recogParamP->comparisonMode=%d (line=%d, file=%s)\n", param.comparisonMode, __LINE__, UNIT);
+        sinkPrintf("recogParamP->netType=%d (line=%d, file=%s)\n", param.netType, __LINE__, UNIT);
         printStrVec(text.m_sylVs, "m_sylVs", "");
         reportError(formatString("Error in textClass::pinyin2text(): Cannot find sylPath within m_sylVs (line %d of "
                                  "file %s)",
@@ -156,7 +157,7 @@ std::string convertSyllable(const std::string& syllable, const std::vector<std::
             if (row.size() >= needed && row[static_cast<size_t>(sourceColumn)] == syllable)
                 return row[static_cast<size_t>(targetColumn)];
     }
-    if (!isUnscoredUnit(syllable)) std::printf("Warning: Cannot find %s in the pinyinTable!\n", syllable.c_str());
+    if (!isUnscoredUnit(syllable)) sinkPrintf("Warning: Cannot find %s in the pinyinTable!\n", syllable.c_str());
     return syllable;
 }
 

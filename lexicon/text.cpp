@@ -5,6 +5,7 @@
 
 #include "run/recogParam.h"
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 static const char* const UNIT = "text";
 
@@ -126,7 +127,7 @@ void textClass::japaneseSyllableRules(const recogParam& param) {
     if (!param.outputDir.empty()) {
         std::string path = formatString("%s/output.syl", param.outputDir.c_str());
         writeLines(path, m_sylVs);
-        std::printf("\t===> Saved %s for Japanese!\n", path.c_str());
+        sinkPrintf("\t===> Saved %s for Japanese!\n", path.c_str());
     }
 }
 
@@ -162,7 +163,7 @@ void textClass::chineseListing(const std::vector<wpaEntry>& wpa, const std::vect
             int32_t index = wpaListFind(wpa, character);
             if (index < 0 || wpa[index].pa.empty()) {
                 // The character adds nothing; the others are still listed.
-                std::printf("Warning: Found no syllable for \"%s\"!\n", character.c_str());
+                sinkPrintf("Warning: Found no syllable for \"%s\"!\n", character.c_str());
                 continue;
             }
             const wpaEntry& entry = wpa[index];
@@ -209,6 +210,6 @@ void textClass::englishListing(const std::vector<wpaEntry>& wpa) {
 }
 
 void textClass::addBetweenSyllables(const std::string& separator) {
-    std::printf("\tAdding %s between syllables...\n", separator.c_str());
+    sinkPrintf("\tAdding %s between syllables...\n", separator.c_str());
     for (std::string& entry : m_sylVs) entry = replaceAll(entry, "-", separator);
 }

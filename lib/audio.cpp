@@ -1,6 +1,7 @@
 #include "lib/audio.h"
 
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 #include <algorithm>
 #include <climits>
@@ -89,7 +90,7 @@ std::vector<int32_t> frameVolumeDiff(const int32_t* samples, int32_t sampleCount
         {-1, 5, -10, 10, -5, 1},
     };
     if (order < 1 || order > 5) {
-        std::printf("Unsupported order!\n");
+        sinkPrintf("Unsupported order!\n");
         reportError(formatString("Unsupported order %d of the difference volume (line %d of %s)", order,
                                  __LINE__, "lib/audio"));
     }

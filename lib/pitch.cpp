@@ -2,6 +2,7 @@
 
 #include "lib/audio.h"
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 #include <fftw3.h>
 
@@ -302,7 +303,7 @@ ptParam initPtParam(int32_t fs, int32_t nbits, int32_t pfType, const std::string
     if (prm.fs > 0) {
         double frameDuration = prm.frameSize * 1000.0 / prm.fs;
         if (frameDuration < 32)
-            std::printf("Warning: frameSize too small! (frameSize=%d, frameDuration=%g ms < minFrameDuration=%g ms)\n",
+            sinkPrintf("Warning: frameSize too small! (frameSize=%d, frameDuration=%g ms < minFrameDuration=%g ms)\n",
                         prm.frameSize, frameDuration, 32.0);
     }
     return prm;
@@ -580,7 +581,7 @@ int32_t trackPitch(const int32_t* samples, int32_t sampleCount, const ptParam& p
         epdParam epd = initEpdParam(prm.fs);
         std::vector<epdSegment> segments = epdByVol(samples, sampleCount, prm.fs, epd);
         if (segments.empty())
-            std::printf("Warning: Cannot find any segment after epdByVol! (line %d of file %s)\n", __LINE__, UNIT);
+            sinkPrintf("Warning: Cannot find any segment after epdByVol! (line %d of file %s)\n", __LINE__, UNIT);
         std::vector<uint8_t> speech(T, 0);
         for (const epdSegment& s : segments) {
             int32_t b = sampleToFrame(frameCenterSample(s.beginFrame, epd.frameSize, epd.overlap), prm.frameSize, prm.overlap);

@@ -1,5 +1,5 @@
 // recognize-tool: the work around recognition (features, model conversion).
-#include "run/tools.h"
+#include "tools/tools.h"
 #include "run/utility.h"
 
 #include <cstdio>

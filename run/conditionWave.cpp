@@ -4,6 +4,7 @@
 #include "frontend/noiseSubtraction.h"
 #include "lib/audio.h"
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 #include <algorithm>
 #include <cmath>
@@ -42,7 +43,7 @@ std::vector<int32_t> resampleTo16k(const std::vector<int32_t>& in, int32_t rate)
 
 // Appends the volume-check message of a failed check to the result; with
 // useWaveReject the message also ends the run.
-void applyVolumeCheck(int32_t verdict, recogParam& param, cmResult& result) {
+void applyVolumeCheck(int32_t verdict, const conditionOptions& options, conditionReport& report) {
     std::string message;
     if (verdict == 1)
         message = formatString(
@@ -58,8 +59,8 @@ void applyVolumeCheck(int32_t verdict, recogParam& param, cmResult& result) {
                                __LINE__, "recogTask");
     else
         return;
-    result.warningMessages.push_back(message);
-    if (param.useWaveReject == 1) reportError(message);
+    report.warnings.push_back(message);
+    if (options.useWaveReject == 1) reportError(message);
 }
 
 // Ratio of the 90th- to the 10th-percentile of the frame volumes (frames of 320
@@ -77,15 +78,25 @@ float frameVolumeContrast(std::vector<int32_t> volumes) {
 
 }  // namespace
 
-std::vector<int32_t> conditionWave(std::vector<int32_t> samples, int32_t& sampleRate, int32_t& bitsPerSample,
-                                   recogParam& param, cmResult& result) {
+conditionOptions conditionOptionsOf(const recogParam& param) {
+    conditionOptions options;
+    options.volCheckPrmFile = param.volCheckPrmFile;
+    options.useWaveReject = param.useWaveReject;
+    options.useSpecSubtraction = param.useSpecSubtraction;
+    return options;
+}
+
+audioRecord conditionWave(audioRecord audio, const conditionOptions& options, conditionReport& report) {
+    std::vector<int32_t>& samples = audio.samples;
+    int32_t& sampleRate = audio.sampleRate;
+    int32_t& bitsPerSample = audio.bitsPerSample;
     // Amplification to the 16-bit range. 8-bit samples are unsigned: their offset
     // of 128 goes first, so that the volume check sees the signal and not the offset.
     if (bitsPerSample != TARGET_BITS) {
         if (bitsPerSample < 1 || bitsPerSample > TARGET_BITS)
             reportError(formatString("Cannot amplify %d-bit samples to %d bits (line %d in %s)", bitsPerSample,
                                      TARGET_BITS, __LINE__, "recogTask"));
-        std::printf("nbits=%d ===> Amplify to have nbits=%d\n", bitsPerSample, TARGET_BITS);
+        sinkPrintf("nbits=%d ===> Amplify to have nbits=%d\n", bitsPerSample, TARGET_BITS);
         int32_t gain = 1 << (TARGET_BITS - bitsPerSample);
         int32_t offset = bitsPerSample == 8 ? 128 : 0;
         for (int32_t& s : samples) s = (s - offset) * gain;
@@ -96,28 +107,28 @@ std::vector<int32_t> conditionWave(std::vector<int32_t> samples, int32_t& sample
         if (sampleRate <= 0)
             reportError(formatString("Cannot resample from a sample rate of %d Hz (line %d in %s)", sampleRate,
                                      __LINE__, "recogTask"));
-        std::printf("fs=%d ===> Resample to have fs=%d\n", sampleRate, TARGET_RATE);
+        sinkPrintf("fs=%d ===> Resample to have fs=%d\n", sampleRate, TARGET_RATE);
         samples = resampleTo16k(samples, sampleRate);
         sampleRate = TARGET_RATE;
     }
 
     // The volume check and the noise test judge the same frame volumes.
     std::vector<int32_t> volumes = frameVolume(samples, 320, 160);
-    applyVolumeCheck(checkVolume(samples.data(), static_cast<int32_t>(samples.size()), volumes, param.volCheckPrmFile),
-                     param, result);
+    applyVolumeCheck(checkVolume(samples.data(), static_cast<int32_t>(samples.size()), volumes, options.volCheckPrmFile),
+                     options, report);
 
     // Noise test: a recording whose frame volumes show little contrast is
     // spectrally subtracted when that is allowed.
     float contrast = frameVolumeContrast(std::move(volumes));
-    if (contrast >= 0 && contrast < NOISY_VOLUME_RATIO && param.useSpecSubtraction != 0) {
+    if (contrast >= 0 && contrast < NOISY_VOLUME_RATIO && options.useSpecSubtraction != 0) {
         int32_t needed = specSubMinSampleCount(TARGET_RATE);
         if (static_cast<int64_t>(samples.size()) < needed) {
-            std::printf("Warning: the recording is too short for spectrum subtraction (%d samples, at least %d "
+            sinkPrintf("Warning: the recording is too short for spectrum subtraction (%d samples, at least %d "
                         "needed); skipped.\n",
                         static_cast<int32_t>(samples.size()), needed);
         } else {
-            std::printf("Perform spectrum subtraction...\n");
-            param.useDescCandidateNum = 0;
+            sinkPrintf("Perform spectrum subtraction...\n");
+            report.spectrallySubtracted = true;
             samples = spectralSubtraction(samples, TARGET_RATE);
         }
     }
@@ -129,5 +140,9 @@ std::vector<int32_t> conditionWave(std::vector<int32_t> samples, int32_t& sample
         int64_t mean = sum / static_cast<int64_t>(samples.size());
         for (int32_t& s : samples) s = static_cast<int32_t>(s - mean);
     }
-    return samples;
+    return audio;
+}
+
+audioRecord readConditionedWave(const std::string& path, const conditionOptions& options, conditionReport& report) {
+    return conditionWave(readAudio(path), options, report);
 }

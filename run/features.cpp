@@ -3,6 +3,7 @@
 #include "frontend/CMel.h"
 #include "lib/audio.h"
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 #include <algorithm>
 #include <climits>
@@ -10,7 +11,14 @@
 #include <cstdio>
 #include <cstring>
 
-featureClass computeFeatures(const recogParam& param, const int32_t* samples, int32_t sampleCount,
+featureOptions featureOptionsOf(const recogParam& param) {
+    featureOptions options;
+    options.featureConfigFile = param.featureConfigFile;
+    options.useEpd = param.useEpd;
+    return options;
+}
+
+featureClass computeFeatures(const featureOptions& options, const int32_t* samples, int32_t sampleCount,
                              int32_t sampleRate, int32_t bitsPerSample, int32_t frameSize, int32_t overlap) {
     const int32_t hop = frameSize - overlap;
     if (hop <= 0 || frameSize <= 0)
@@ -19,11 +27,11 @@ featureClass computeFeatures(const recogParam& param, const int32_t* samples, in
     sampleCount = std::max(sampleCount, 0);
     int64_t start = clockMs();
     int32_t begin = 0, end = sampleCount - 1;
-    if (param.useEpd == 1) {
+    if (options.useEpd == 1) {
         epdParam epd = initEpdParam(sampleRate);
         std::vector<epdSegment> segments = epdByVolDiff(samples, sampleCount, sampleRate, epd);
         if (segments.empty()) {
-            std::printf("Warning: no speech segment found by endpoint detection; the whole wave is used "
+            sinkPrintf("Warning: no speech segment found by endpoint detection; the whole wave is used "
                         "(line %d of %s)\n", __LINE__, "recogTask");
         } else {
             begin = frameCenterSample(segments.front().beginFrame, epd.frameSize, epd.overlap);
@@ -35,9 +43,9 @@ featureClass computeFeatures(const recogParam& param, const int32_t* samples, in
     const int32_t waveBeginIndex = hop * beginFrameId;
     const int32_t waveEndIndex =
         static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(hop) * endFrameId + frameSize - 1, sampleCount - 1));
-    std::printf("%4.3f sec: EPD\n", elapsedSeconds(start));
-    std::printf("\twaveBeginIndex=%d, waveEndIndex=%d\n", waveBeginIndex, waveEndIndex);
-    std::printf("\twaveBeginFrameId=%d, waveEndFrameId=%d\n", beginFrameId, endFrameId);
+    sinkPrintf("%4.3f sec: EPD\n", elapsedSeconds(start));
+    sinkPrintf("\twaveBeginIndex=%d, waveEndIndex=%d\n", waveBeginIndex, waveEndIndex);
+    sinkPrintf("\twaveBeginFrameId=%d, waveEndFrameId=%d\n", beginFrameId, endFrameId);
 
     start = clockMs();
     // A span that snapping left empty, or that starts past the end, gives no samples.
@@ -45,7 +53,7 @@ featureClass computeFeatures(const recogParam& param, const int32_t* samples, in
     const int32_t length = std::max(0, waveEndIndex - first + 1);
     CMel mel;
     featureClass features;
-    mel.computeMfcc(samples + first, sampleRate, bitsPerSample, length, param.featureConfigFile, features.m_frameNum,
+    mel.computeMfcc(samples + first, sampleRate, bitsPerSample, length, options.featureConfigFile, features.m_frameNum,
                     features.m_dim);
     features.m_data = std::move(mel.m_features);
     features.m_beginFrameId = beginFrameId;
@@ -53,7 +61,7 @@ featureClass computeFeatures(const recogParam& param, const int32_t* samples, in
     features.m_framePeriod = static_cast<int32_t>(std::min<long long>(std::llround(mel.m_config.m_targetRate), INT32_MAX));
     if (features.m_frameNum > MAX_FRAME_NUM)
         reportError(formatString("frameNum = %d > %d, frameNum too big!", features.m_frameNum, MAX_FRAME_NUM));
-    std::printf("%4.3f sec: Compute MFCC (cfgFile=%s)\n", elapsedSeconds(start), param.featureConfigFile.c_str());
+    sinkPrintf("%4.3f sec: Compute MFCC (cfgFile=%s)\n", elapsedSeconds(start), options.featureConfigFile.c_str());
     return features;
 }
 

@@ -23,12 +23,21 @@ public:
     int32_t m_framePeriod = 0;     // TARGETRATE, frame shift in 100 ns
 };
 
-// Finds the speech span with epdByVolDiff when param.useEpd is 1 (the whole
+// The settings feature extraction reads.
+struct featureOptions {
+    std::string featureConfigFile;  // CMel configuration file
+    int32_t useEpd = 0;             // 1 = endpoint detection keeps the speech span only
+};
+
+// The feature settings of a run's parameters.
+featureOptions featureOptionsOf(const recogParam& param);
+
+// Finds the speech span with epdByVolDiff when options.useEpd is 1 (the whole
 // wave otherwise, or when no speech is found), snaps it to frames of the
-// given geometry and computes MFCC of it under param.featureConfigFile.
+// given geometry and computes MFCC of it under options.featureConfigFile.
 // Prints the "EPD" and "Compute MFCC" progress lines. More than
 // MAX_FRAME_NUM frames are reported.
-featureClass computeFeatures(const recogParam& param, const int32_t* samples, int32_t sampleCount,
+featureClass computeFeatures(const featureOptions& options, const int32_t* samples, int32_t sampleCount,
                              int32_t sampleRate, int32_t bitsPerSample, int32_t frameSize, int32_t overlap);
 
 // Pitch of the whole utterance in two passes: on a copy of the samples with

@@ -6,6 +6,7 @@
 #include "run/recogTask.h"
 #include "run/searchNet.h"
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 #include <cstdio>
 #include <utility>
@@ -19,14 +20,14 @@ void printUsage(int argumentCount, const std::string& programName, const char* s
                 size_t fewestArguments) {
     const char* const words[] = {"recogParamFile", secondArgument, "txtFile", "useEpd", "outputDir",
                                  "syl",            "net",          "wpa",     "getPitch"};
-    std::printf("No. of command-line arguments: %d\n", argumentCount);
-    std::printf("No. of command-line arguments should within [1, 9].\n");
+    sinkPrintf("No. of command-line arguments: %d\n", argumentCount);
+    sinkPrintf("No. of command-line arguments should within [1, 9].\n");
     std::string form = programName;
     for (size_t n = 1; n <= sizeof(words) / sizeof(words[0]); ++n) {
         form += std::string(" ") + words[n - 1];
         if (n < fewestArguments) continue;
         // The form that ends with useEpd has always carried a trailing space.
-        std::printf("%s%s%s\n", n == fewestArguments ? "Usage: " : "       ", form.c_str(), n == 4 ? " " : "");
+        sinkPrintf("%s%s%s\n", n == fewestArguments ? "Usage: " : "       ", form.c_str(), n == 4 ? " " : "");
     }
 }
 
@@ -50,21 +51,21 @@ void applyRecognizeOverrides(recogParam& param, const std::vector<std::string>& 
 }
 
 void printResultBlock(const recogParam& param, const cmResult& result) {
-    std::printf("\n====== Recognition result ======\n");
-    std::printf("Text index = ");
-    for (int32_t index : result.textIndices) std::printf("%d ", index);
-    std::printf("\n");
-    for (const std::string& text : result.texts) std::printf("Text = %s\n", text.c_str());
-    std::printf("Phonetic alphabets = %s\n", result.phoneticAlphabets.c_str());
+    sinkPrintf("\n====== Recognition result ======\n");
+    sinkPrintf("Text index = ");
+    for (int32_t index : result.textIndices) sinkPrintf("%d ", index);
+    sinkPrintf("\n");
+    for (const std::string& text : result.texts) sinkPrintf("Text = %s\n", text.c_str());
+    sinkPrintf("Phonetic alphabets = %s\n", result.phoneticAlphabets.c_str());
     if (param.language == "chinese") {
         // Labels in Big5: rzp pinyin, MPA pinyin, Hanyu pinyin, tone.
-        std::printf("\xB7\xE7\xBF" "A\xAB\xF7\xAD\xB5 = %s\n", result.rzpString.c_str());
-        std::printf("\xB0\xEA\xBB" "y\xAB\xF7\xAD\xB5 = %s\n", result.mpaString.c_str());
-        std::printf("\xBA~\xBB" "y\xAB\xF7\xAD\xB5 = %s\n", result.hanyuString.c_str());
-        std::printf("\xAD\xB5\xBD\xD5=%s\n", result.toneString.c_str());
+        sinkPrintf("\xB7\xE7\xBF" "A\xAB\xF7\xAD\xB5 = %s\n", result.rzpString.c_str());
+        sinkPrintf("\xB0\xEA\xBB" "y\xAB\xF7\xAD\xB5 = %s\n", result.mpaString.c_str());
+        sinkPrintf("\xBA~\xBB" "y\xAB\xF7\xAD\xB5 = %s\n", result.hanyuString.c_str());
+        sinkPrintf("\xAD\xB5\xBD\xD5=%s\n", result.toneString.c_str());
     }
-    std::printf("Log probability = %g\n", static_cast<double>(result.pathLogLike));
-    std::printf("Score = %g\n", static_cast<double>(result.score));
+    sinkPrintf("Log probability = %g\n", static_cast<double>(result.pathLogLike));
+    sinkPrintf("Score = %g\n", static_cast<double>(result.score));
 }
 
 void printBatchUsage(int argumentCount, const std::string& programName) {
@@ -78,7 +79,7 @@ void applyBatchOverrides(recogParam& param, const std::vector<std::string>& args
 bool applyBatchListLine(recogParam& param, const std::string& line, int lineNumber) {
     std::vector<std::string> fields = splitString(line, '\t');
     if (fields.size() < 3) {
-        std::printf("Warning: line %d of the wave list \"%s\" has %d field(s), fewer than the three needed "
+        sinkPrintf("Warning: line %d of the wave list \"%s\" has %d field(s), fewer than the three needed "
                     "(xml file, wave file, text); skipped: %s\n",
                     lineNumber, param.wavFileList.c_str(), static_cast<int>(fields.size()), line.c_str());
         return false;
@@ -101,7 +102,7 @@ void recognizeBatch(recogParam& param, cmResult& result) {
 
     int64_t start = clockMs();
     models.readMacro(param.macFile, true);
-    std::printf("%4.3f sec: Read macro \"%s\" (modelNum=%d)\n", elapsedSeconds(start), param.macFile.c_str(),
+    sinkPrintf("%4.3f sec: Read macro \"%s\" (modelNum=%d)\n", elapsedSeconds(start), param.macFile.c_str(),
                 models.modelNum);
     loadLexicalResources(param, models, myDict, myText);
     searchSizes sizes = buildSearchNet(param, models, myDict, myText, net);
@@ -113,20 +114,27 @@ void recognizeBatch(recogParam& param, cmResult& result) {
     for (int i = 1; i <= lineNum; ++i) {
         const std::string& line = contents[static_cast<size_t>(i - 1)];
         if (line.empty() || !applyBatchListLine(param, line, i)) continue;
-        std::printf("\n======> %d/%d: xmlFile=%s, wavFile=%s, txtFile=%s, sylFile=%s\n", i, lineNum,
+        sinkPrintf("\n======> %d/%d: xmlFile=%s, wavFile=%s, txtFile=%s, sylFile=%s\n", i, lineNum,
                     param.outputXmlFile.c_str(), param.wavFile.c_str(), param.txtFile.c_str(),
                     param.sylFile.c_str());
 
-        int32_t sampleRate = 0, bitsPerSample = 0;
-        std::vector<int32_t> samples = readAudioFile(param.wavFile, sampleRate, bitsPerSample);
-        samples = conditionWave(std::move(samples), sampleRate, bitsPerSample, param, result);
-        {
-            featureClass features = computeFeatures(param, samples.data(), static_cast<int32_t>(samples.size()),
-                                                    sampleRate, bitsPerSample, PIPELINE_FRAME_SIZE, PIPELINE_OVERLAP);
-            recogCore(param, samples, sampleRate, bitsPerSample, features, sizes.pathCapacity, sizes.candidateNum,
-                      models, myDict, myText, net, result);
+        conditionReport report;
+        audioRecord audio;
+        try {
+            audio = readConditionedWave(param.wavFile, conditionOptionsOf(param), report);
+        } catch (const recogError&) {
+            result.warningMessages.insert(result.warningMessages.end(), report.warnings.begin(), report.warnings.end());
+            throw;
         }
-        samples = std::vector<int32_t>();
-        std::printf("Score = %g\n", static_cast<double>(result.score));
+        result.warningMessages.insert(result.warningMessages.end(), report.warnings.begin(), report.warnings.end());
+        if (report.spectrallySubtracted) param.useDescCandidateNum = 0;
+        {
+            featureClass features = computeFeatures(featureOptionsOf(param), audio.samples.data(),
+                                                    static_cast<int32_t>(audio.samples.size()), audio.sampleRate,
+                                                    audio.bitsPerSample, PIPELINE_FRAME_SIZE, PIPELINE_OVERLAP);
+            recogCore(param, audio.samples, audio.sampleRate, audio.bitsPerSample, features, sizes.pathCapacity,
+                      sizes.candidateNum, models, myDict, myText, net, result);
+        }
+        sinkPrintf("Score = %g\n", static_cast<double>(result.score));
     }
 }

@@ -12,6 +12,7 @@
 #include "run/resultFiles.h"
 #include "run/searchNet.h"
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -54,7 +55,7 @@ void analyseConfusion(const recogParam& param, const std::vector<int32_t>& sylIn
     const std::string& sylFile = param.sylFile;
     bool isSyl2 = sylFile.size() >= 4 && sylFile.compare(sylFile.size() - 4, 4, "syl2") == 0;
     if (isSyl2) {
-        std::printf("\xC0\xCB\xAC\x64\xAC\x4F\xA7\x5F\xA8\xAB\xA8\xEC\xB2\x56\xB2\x63\xB8\xF4\xAE\x7C"
+        sinkPrintf("\xC0\xCB\xAC\x64\xAC\x4F\xA7\x5F\xA8\xAB\xA8\xEC\xB2\x56\xB2\x63\xB8\xF4\xAE\x7C"
                     " (Check if a confusing path is taken instead of the correct one)\n");
         if (!sylIndices.empty() && sylIndices[0] != 0 && !myText.m_sylVs.empty()) {
             std::string designatedText = splitString(myText.m_sylVs[0], '\t')[0];
@@ -99,7 +100,7 @@ void analyseConfusion(const recogParam& param, const std::vector<int32_t>& sylIn
         }
     }
     file.reset();
-    std::printf("\t===> Saved %s\n", path.c_str());
+    sinkPrintf("\t===> Saved %s\n", path.c_str());
 }
 
 // Volume and pitch over the whole utterance, dealt out to the nodes and phones.
@@ -134,7 +135,7 @@ void wholeUtteranceVolumeAndPitch(const recogParam& param, const std::vector<int
             }
         }
     }
-    std::printf("%4.3f sec: Volume and pitch computation (based on the whole utterance)\n", elapsedSeconds(start));
+    sinkPrintf("%4.3f sec: Volume and pitch computation (based on the whole utterance)\n", elapsedSeconds(start));
 }
 
 // One keyword found by a keyword-mode search.
@@ -159,7 +160,7 @@ std::vector<int32_t> recogCore(const recogParam& param, const std::vector<int32_
     int32_t count = decoder.searchNet(net, myDict.m_pronDict, features.m_data.data(), features.m_dim,
                                       features.m_frameNum, candidateNum, models, static_cast<float>(param.probTh),
                                       param.useDescCandidateNum);
-    std::printf("%4.3f sec: Viterbi search\n", elapsedSeconds(start));
+    sinkPrintf("%4.3f sec: Viterbi search\n", elapsedSeconds(start));
 
     // 2. Final candidate.
     int32_t best = decoder.selectFinalCandidate(count, net, myDict.m_pronDict);
@@ -181,7 +182,7 @@ std::vector<int32_t> recogCore(const recogParam& param, const std::vector<int32_
         if (index < 0 || static_cast<size_t>(index) >= myText.m_txtVs.size())
             reportError(formatString("Error: text index %d of the best path is not a text (line %d in %s)", index,
                                      __LINE__, UNIT));
-        std::printf("\ttextIndex=%d ===> %s\n", index, myText.m_txtVs[static_cast<size_t>(index)].c_str());
+        sinkPrintf("\ttextIndex=%d ===> %s\n", index, myText.m_txtVs[static_cast<size_t>(index)].c_str());
         result.textList.push_back(myText.m_txtVs[static_cast<size_t>(index)]);
     }
     if (!myText.m_sylVs.empty()) {
@@ -189,7 +190,7 @@ std::vector<int32_t> recogCore(const recogParam& param, const std::vector<int32_
         for (size_t i = 0; i < sylIndices.size(); ++i) {
             int32_t index = sylIndices[i];
             if (index < 0 || static_cast<size_t>(index) >= myText.m_sylVs.size()) continue;
-            std::printf("\tsylIndex[%d]=%d ===> %s\n", static_cast<int>(i), index,
+            sinkPrintf("\tsylIndex[%d]=%d ===> %s\n", static_cast<int>(i), index,
                         myText.m_sylVs[static_cast<size_t>(index)].c_str());
             result.sylList.push_back(myText.m_sylVs[static_cast<size_t>(index)]);
         }
@@ -248,12 +249,12 @@ std::vector<int32_t> recogCore(const recogParam& param, const std::vector<int32_
     volumes.erase(volumes.begin(),
                   volumes.begin() + std::min<size_t>(volumes.size(), static_cast<size_t>(features.m_beginFrameId)));
     setNodeVolumes(result, volumes);
-    std::printf("%4.3f sec: Compute volume\n", elapsedSeconds(start));
+    sinkPrintf("%4.3f sec: Compute volume\n", elapsedSeconds(start));
 
     // 11. Ranking, discounts and scores.
-    std::printf("\tFind the phone ranking...\n");
+    sinkPrintf("\tFind the phone ranking...\n");
     rankPhones(result, features.m_data.data(), features.m_dim, features.m_frameNum, models, decoder, param);
-    std::printf("\tCompute possible score discount factors...\n");
+    sinkPrintf("\tCompute possible score discount factors...\n");
     int32_t first = 0, last = static_cast<int32_t>(result.nodes.size()) - 1;
     if (keywordMode) {
         result.textSylNum = -1;
@@ -272,7 +273,7 @@ std::vector<int32_t> recogCore(const recogParam& param, const std::vector<int32_
     if (!param.outputDir.empty()) {
         std::string xmlPath = param.outputDir + "/" + (param.outputXmlFile.empty() ? "output.xml" : param.outputXmlFile);
         writeXml(result, models, xmlPath, param.language);
-        std::printf("\t===> Saved %s\n", xmlPath.c_str());
+        sinkPrintf("\t===> Saved %s\n", xmlPath.c_str());
         writeScoreFile(param.outputDir, result);
     }
 
@@ -296,13 +297,13 @@ std::vector<int32_t> recogCore(const recogParam& param, const std::vector<int32_
                 total += duration;
             }
             kw.score = total > 0 ? static_cast<float>(weighted / total) : 0.0f;
-            std::printf("keyword[%d]:\n", static_cast<int>(k));
-            std::printf("\tname=%s\n", kw.name.c_str());
-            std::printf("\tscore=%f\n", static_cast<double>(kw.score));
-            std::printf("\t");
+            sinkPrintf("keyword[%d]:\n", static_cast<int>(k));
+            sinkPrintf("\tname=%s\n", kw.name.c_str());
+            sinkPrintf("\tscore=%f\n", static_cast<double>(kw.score));
+            sinkPrintf("\t");
             for (int32_t index : kw.textIndices)
-                std::printf("%s ", myText.m_txtVs[static_cast<size_t>(index)].c_str());
-            std::printf("\n");
+                sinkPrintf("%s ", myText.m_txtVs[static_cast<size_t>(index)].c_str());
+            sinkPrintf("\n");
         }
     }
 
@@ -320,7 +321,7 @@ int32_t runUtterance(recogParam& param, cmResult& result, const std::vector<int3
     loadModels(param, models);
     loadLexicalResources(param, models, myDict, myText);
     searchSizes sizes = buildSearchNet(param, models, myDict, myText, net);
-    featureClass features = computeFeatures(param, samples.data(), static_cast<int32_t>(samples.size()), sampleRate,
+    featureClass features = computeFeatures(featureOptionsOf(param), samples.data(), static_cast<int32_t>(samples.size()), sampleRate,
                                             bitsPerSample, PIPELINE_FRAME_SIZE, PIPELINE_OVERLAP);
     std::vector<int32_t> textIndices = recogCore(param, samples, sampleRate, bitsPerSample, features,
                                                  sizes.pathCapacity, sizes.candidateNum, models, myDict, myText,
@@ -329,10 +330,11 @@ int32_t runUtterance(recogParam& param, cmResult& result, const std::vector<int3
 }
 
 int32_t recognizeWaveFile(recogParam& param, cmResult& result) {
-    int32_t sampleRate = 0, bitsPerSample = 0;
-    std::vector<int32_t> samples = readAudioFile(param.wavFile, sampleRate, bitsPerSample);
     int64_t start = clockMs();
-    samples = conditionWave(std::move(samples), sampleRate, bitsPerSample, param, result);
-    std::printf("%4.3f sec: Read wave file \"%s\"\n", elapsedSeconds(start), param.wavFile.c_str());
-    return runUtterance(param, result, samples, sampleRate, bitsPerSample);
+    conditionReport report;
+    audioRecord audio = readConditionedWave(param.wavFile, conditionOptionsOf(param), report);
+    result.warningMessages.insert(result.warningMessages.end(), report.warnings.begin(), report.warnings.end());
+    if (report.spectrallySubtracted) param.useDescCandidateNum = 0;
+    sinkPrintf("%4.3f sec: Read wave file \"%s\"\n", elapsedSeconds(start), param.wavFile.c_str());
+    return runUtterance(param, result, audio.samples, audio.sampleRate, audio.bitsPerSample);
 }

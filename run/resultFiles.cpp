@@ -1,13 +1,14 @@
 #include "run/resultFiles.h"
 
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 #include <cstdio>
 
 void writeScoreFile(const std::string& outputDir, const cmResult& result) {
     std::string path = outputDir + "/score.txt";
     writeFloatValue(path, result.score);
-    std::printf("\t===> Saved %s\n", path.c_str());
+    sinkPrintf("\t===> Saved %s\n", path.c_str());
 }
 
 void writeRecogResultFile(const std::string& outputDir, const cmResult& result) {
@@ -23,5 +24,5 @@ void writeRecogResultFile(const std::string& outputDir, const cmResult& result) 
         std::fprintf(f.get(), "Tone=%s\n", result.toneString.c_str());
         std::fprintf(f.get(), "LogProb=%f\n", static_cast<double>(result.pathLogLike));
     }
-    std::printf("\t===> Saved %s\n", path.c_str());
+    sinkPrintf("\t===> Saved %s\n", path.c_str());
 }

@@ -1,6 +1,7 @@
 #include "run/searchNet.h"
 
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,7 +10,7 @@ void loadModels(const recogParam& param, macroClass& models) {
     int64_t start = clockMs();
     models.readMacro(param.macFile, true);
     models.readModelCountFile(param.modelCountFile);
-    std::printf("%4.3f sec: Read \"%s\" (modelNum=%d) and \"%s\"\n", elapsedSeconds(start), param.macFile.c_str(),
+    sinkPrintf("%4.3f sec: Read \"%s\" (modelNum=%d) and \"%s\"\n", elapsedSeconds(start), param.macFile.c_str(),
                 models.modelNum, param.modelCountFile.c_str());
 }
 
@@ -17,49 +18,49 @@ void loadLexicalResources(const recogParam& param, const macroClass& models, dic
     int64_t start = clockMs();
     if (param.language != "english") {
         myDict.pronDictRead(param.dicFile, models);
-        std::printf("%4.3f sec: Read pam \"%s\" (m_pronDict.size()=%d)\n", elapsedSeconds(start),
+        sinkPrintf("%4.3f sec: Read pam \"%s\" (m_pronDict.size()=%d)\n", elapsedSeconds(start),
                     param.dicFile.c_str(), static_cast<int>(myDict.m_pronDict.size()));
     }
     if (param.language == "chinese") {
         start = clockMs();
         myDict.pinyinTableRead(param.pyTableFile);
-        std::printf("%4.3f sec: Read pinyinTable \"%s\" (myDict.m_pinyinTable.size()=%d)\n", elapsedSeconds(start),
+        sinkPrintf("%4.3f sec: Read pinyinTable \"%s\" (myDict.m_pinyinTable.size()=%d)\n", elapsedSeconds(start),
                     param.pyTableFile.c_str(), static_cast<int>(myDict.m_pinyinTable.size()));
         start = clockMs();
         myDict.wpaRead(param.wpaFile, "chinese");
-        std::printf("%4.3f sec: Read wpa \"%s\" (myDict.m_wpa.size()=%d)\n", elapsedSeconds(start),
+        sinkPrintf("%4.3f sec: Read wpa \"%s\" (myDict.m_wpa.size()=%d)\n", elapsedSeconds(start),
                     param.wpaFile.c_str(), static_cast<int>(myDict.m_wpa.size()));
     }
     if (param.language == "english") {
         start = clockMs();
         myDict.wpaRead(param.wpaFile, "english");
-        std::printf("%4.3f sec: Read wpa \"%s\" (myDict.m_wpa.size()=%d)\n", elapsedSeconds(start),
+        sinkPrintf("%4.3f sec: Read wpa \"%s\" (myDict.m_wpa.size()=%d)\n", elapsedSeconds(start),
                     param.wpaFile.c_str(), static_cast<int>(myDict.m_wpa.size()));
         start = clockMs();
         myDict.wpaReadText(param.wpaAddendaFile, "english", myDict.m_wpaAddenda);
-        std::printf("%4.3f sec: Read wpaAddenda \"%s\" (myDict.m_wpaAddenda.size()=%d)\n", elapsedSeconds(start),
+        sinkPrintf("%4.3f sec: Read wpaAddenda \"%s\" (myDict.m_wpaAddenda.size()=%d)\n", elapsedSeconds(start),
                     param.wpaAddendaFile.c_str(), static_cast<int>(myDict.m_wpaAddenda.size()));
         if (!myDict.m_wpaAddenda.empty()) {
             start = clockMs();
             myDict.wpaMerge();
-            std::printf("%4.3f sec: wpaMerge (myDict.m_wpa.size()=%d)\n", elapsedSeconds(start),
+            sinkPrintf("%4.3f sec: wpaMerge (myDict.m_wpa.size()=%d)\n", elapsedSeconds(start),
                         static_cast<int>(myDict.m_wpa.size()));
             start = clockMs();
             myDict.wpaSort();
-            std::printf("%4.3f sec: Sort myDict.m_wpa\n", elapsedSeconds(start));
+            sinkPrintf("%4.3f sec: Sort myDict.m_wpa\n", elapsedSeconds(start));
         }
     }
     if (param.tnmFile.empty())
         reportError(formatString("Error: recogParam.tnmFile is not specified! (line %d in %s)", __LINE__, "recogTask"));
     start = clockMs();
     myText.textNormMapRead(param.tnmFile, '#', myText.m_textNormSp);
-    std::printf("%4.3f sec: Read text normalization mapping file \"%s\" (myText.m_textNormSp.size()=%d)\n",
+    sinkPrintf("%4.3f sec: Read text normalization mapping file \"%s\" (myText.m_textNormSp.size()=%d)\n",
                 elapsedSeconds(start), param.tnmFile.c_str(), static_cast<int>(myText.m_textNormSp.size()));
 }
 
 namespace {
 
-void saved(const std::string& path) { std::printf("\t===> Saved %s\n", path.c_str()); }
+void saved(const std::string& path) { sinkPrintf("\t===> Saved %s\n", path.c_str()); }
 
 void writeNormalizedTexts(const recogParam& param, const textClass& myText) {
     if (param.outputDir.empty()) return;
@@ -78,12 +79,12 @@ searchSizes buildSearchNet(recogParam& param, const macroClass& models, dictClas
         std::string joined = joinStrings(myText.m_txtVs, " ");
         myText.m_txtVs.assign(1, joined);
     }
-    std::printf("%4.3f sec: Read text \"%s\" (m_txtVs.size()=%d)\n", elapsedSeconds(start), param.txtFile.c_str(),
+    sinkPrintf("%4.3f sec: Read text \"%s\" (m_txtVs.size()=%d)\n", elapsedSeconds(start), param.txtFile.c_str(),
                 static_cast<int>(myText.m_txtVs.size()));
 
     start = clockMs();
     myText.textsNormalize(param);
-    std::printf("%4.3f sec: text normalization (m_txtVsNormalized.size()=%d)\n", elapsedSeconds(start),
+    sinkPrintf("%4.3f sec: text normalization (m_txtVsNormalized.size()=%d)\n", elapsedSeconds(start),
                 static_cast<int>(myText.m_txtVsNormalized.size()));
     writeNormalizedTexts(param, myText);
 
@@ -92,7 +93,7 @@ searchSizes buildSearchNet(recogParam& param, const macroClass& models, dictClas
         param.netType = 0;
         myText.sylFileRead(param.sylFile);
         myText.japaneseSyllableRules(param);
-        std::printf("%4.3f sec: Read syl \"%s\" (Size=%d)\n", elapsedSeconds(start), param.sylFile.c_str(),
+        sinkPrintf("%4.3f sec: Read syl \"%s\" (Size=%d)\n", elapsedSeconds(start), param.sylFile.c_str(),
                     static_cast<int>(myText.m_sylVs.size()));
     } else {
         if (param.netType == 0) {
@@ -103,8 +104,8 @@ searchSizes buildSearchNet(recogParam& param, const macroClass& models, dictClas
             else if (param.language == "japanese")
                 reportError(formatString("This is not allowed for Japanese! (line %d, file %s)", __LINE__, "recogTask"));
         }
-        std::printf("%4.3f sec: Texts to phonetic alphabets by exhaustive listing\n", elapsedSeconds(start));
-        std::printf("\tNo. of text entries = %d, no. of PA entries = %d\n", static_cast<int>(myText.m_txtVs.size()),
+        sinkPrintf("%4.3f sec: Texts to phonetic alphabets by exhaustive listing\n", elapsedSeconds(start));
+        sinkPrintf("\tNo. of text entries = %d, no. of PA entries = %d\n", static_cast<int>(myText.m_txtVs.size()),
                     static_cast<int>(myText.m_sylVs.size()));
         if (!param.outputDir.empty()) {
             std::string path = param.outputDir + "/output.syl";
@@ -118,7 +119,7 @@ searchSizes buildSearchNet(recogParam& param, const macroClass& models, dictClas
     if (param.language == "english") {
         start = clockMs();
         myDict.pronDictFromTexts(myText.m_txtVsNormalized, models);
-        std::printf("%4.3f sec: Create m_pronDict from m_txtVs. (m_pronDict.size() = %d)\n", elapsedSeconds(start),
+        sinkPrintf("%4.3f sec: Create m_pronDict from m_txtVs. (m_pronDict.size() = %d)\n", elapsedSeconds(start),
                     static_cast<int>(myDict.m_pronDict.size()));
         if (!param.outputDir.empty()) {
             std::string path = param.outputDir + "/output.dic";
@@ -130,13 +131,13 @@ searchSizes buildSearchNet(recogParam& param, const macroClass& models, dictClas
     start = clockMs();
     if (!param.netFile.empty()) {
         net.netRead(param.netFile, myDict);
-        std::printf("%4.3f sec: Read net \"%s\" (nodeNum=%d)\n", elapsedSeconds(start), param.netFile.c_str(),
+        sinkPrintf("%4.3f sec: Read net \"%s\" (nodeNum=%d)\n", elapsedSeconds(start), param.netFile.c_str(),
                     net.nodeNum);
     } else if (param.netType == 1 && param.sylFile.empty()) {
         buildSausageNet(myText, myDict, param);
         writeNormalizedTexts(param, myText);
         net.netReadLines(myText.netVs, myDict);
-        std::printf("%4.3f sec: Generated sausage net (nodeNum=%d)\n", elapsedSeconds(start), net.nodeNum);
+        sinkPrintf("%4.3f sec: Generated sausage net (nodeNum=%d)\n", elapsedSeconds(start), net.nodeNum);
     } else {
         bool keywordMode = false, softSil = false;
         if (param.function == "recog") {
@@ -148,20 +149,20 @@ searchSizes buildSearchNet(recogParam& param, const macroClass& models, dictClas
         }
         buildTreeNet(myText, param, keywordMode, softSil, param.useEpd == 0);
         net.netReadLines(myText.netVs, myDict);
-        std::printf("%4.3f sec: Generated tree net (nodeNum=%d)\n", elapsedSeconds(start), net.nodeNum);
+        sinkPrintf("%4.3f sec: Generated tree net (nodeNum=%d)\n", elapsedSeconds(start), net.nodeNum);
     }
 
     if (!param.outputDir.empty()) {
         std::string path = param.outputDir + "/output.net";
         net.netPrint(path);
-        std::printf("\t===> Saved net file: %s\n", path.c_str());
+        sinkPrintf("\t===> Saved net file: %s\n", path.c_str());
         path = param.outputDir + "/output.netb";
         net.netbWrite(path);
-        std::printf("\t===> Saved net file: %s\n", path.c_str());
+        sinkPrintf("\t===> Saved net file: %s\n", path.c_str());
         if (param.language != "japanese") {
             path = param.outputDir + "/output.wpa";
             myDict.wpaWriteForTexts(path, myText, param.language);
-            std::printf("\t===> Saved wpa file %s\n", path.c_str());
+            sinkPrintf("\t===> Saved wpa file %s\n", path.c_str());
         }
     }
 

@@ -1,6 +1,8 @@
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <climits>
@@ -39,7 +41,20 @@ static std::string tempDirectory() {
     return "/tmp";
 }
 
+namespace {
+
+std::atomic<bool> g_errorLogWritten{true};
+std::atomic<bool> g_errorLogSinglePrefix{false};
+
+}  // namespace
+
+void configureErrorLog(bool written, bool singlePrefix) {
+    g_errorLogWritten = written;
+    g_errorLogSinglePrefix = singlePrefix;
+}
+
 void reportError(const std::string& message) {
+    if (!g_errorLogWritten) throw recogError(message);
     std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
@@ -47,9 +62,12 @@ void reportError(const std::string& message) {
                        formatString("error_%04d%02d%02d_%02d%02d%02d.log", local.tm_year + 1900,
                                     local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
                                     local.tm_sec);
-    if (FILE* log = std::fopen(path.c_str(), "w")) {
-        std::printf("\nSaved error log at %s...\n", path.c_str());
-        std::fprintf(log, "Error: %s\n", message.c_str());
+    // Errors within the same second share the log name: each is appended, so
+    // none overwrites the one before.
+    if (FILE* log = std::fopen(path.c_str(), "a")) {
+        sinkPrintf("\nSaved error log at %s...\n", path.c_str());
+        const bool prefixed = message.compare(0, 7, "Error: ") == 0;
+        std::fprintf(log, "%s%s\n", g_errorLogSinglePrefix && prefixed ? "" : "Error: ", message.c_str());
         std::fclose(log);
     }
     throw recogError(message);
@@ -111,7 +129,7 @@ std::vector<std::string> readLines(const std::string& path, char commentChar) {
             if (c == '\n') break;
         }
         if (line.size() == maxRead)
-            std::printf("Warning: Array is likely too small for reading string from %s!!! (line %d of file %s)\n",
+            sinkPrintf("Warning: Array is likely too small for reading string from %s!!! (line %d of file %s)\n",
                         path.c_str(), __LINE__, "utility");
         if (!line.empty() && line.back() == '\n') line.pop_back();
         if (line.empty()) continue;
@@ -175,9 +193,9 @@ void printStrVec(const std::vector<std::string>& list, const std::string& name, 
         writeLines(path, list);
         return;
     }
-    if (list.empty()) std::printf("%s has zero element!\n", name.c_str());
+    if (list.empty()) sinkPrintf("%s has zero element!\n", name.c_str());
     for (size_t i = 0; i < list.size(); ++i)
-        std::printf("%s[%d] = %s\n", name.c_str(), static_cast<int>(i), list[i].c_str());
+        sinkPrintf("%s[%d] = %s\n", name.c_str(), static_cast<int>(i), list[i].c_str());
 }
 
 std::string trimSpace(const std::string& s) {

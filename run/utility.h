@@ -19,11 +19,17 @@ public:
 // printf-style formatting into a std::string of any length.
 std::string formatString(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Writes the error log ("Error: <message>") into the directory named by the
-// environment variable "temp" (any letter case; /tmp when unset), prints
-// "\nSaved error log at <path>...\n" when the log could be written, and throws
-// recogError carrying the message. Never returns.
+// Appends the error log ("Error: <message>") to error_YYYYMMDD_HHMMSS.log in
+// the directory named by the environment variable "temp" (any letter case;
+// /tmp when unset), prints "\nSaved error log at <path>...\n" when the log
+// could be written, and throws recogError carrying the message. Never returns.
 [[noreturn]] void reportError(const std::string& message);
+
+// Process-wide error log settings: written = false keeps reportError from
+// writing any log (a service must not leave a file per bad request);
+// singlePrefix = true writes a message that already begins with "Error: "
+// without a second prefix. The defaults are true and false.
+void configureErrorLog(bool written, bool singlePrefix);
 
 // Milliseconds of a wall clock; elapsedSeconds(start) = (now - start) / 1000.
 int64_t clockMs();

@@ -38,18 +38,15 @@ std::string tool() { return shellQuote(programPath("recognize-tool")); }
 // What the recognizer computes in memory for the same wave and switches.
 featureClass inMemoryFeatures(const std::string& wav, const std::string& config, bool useEpd,
                               std::vector<int32_t>& conditioned) {
-    recogParam param;
-    param.featureConfigFile = config;
-    param.useEpd = useEpd ? 1 : 0;
-    param.volCheckPrmFile = "";
-    param.useSpecSubtraction = 0;
-    param.useWaveReject = 0;
-    cmResult result;
-    int32_t rate = 0, bits = 0;
+    featureOptions options;
+    options.featureConfigFile = config;
+    options.useEpd = useEpd ? 1 : 0;
+    conditionReport report;
     testing::internal::CaptureStdout();
-    conditioned = conditionWave(readAudioFile(wav, rate, bits), rate, bits, param, result);
-    featureClass f = computeFeatures(param, conditioned.data(), static_cast<int32_t>(conditioned.size()), rate, bits,
-                                     320, 160);
+    audioRecord audio = readConditionedWave(wav, conditionOptions(), report);
+    conditioned = audio.samples;
+    featureClass f = computeFeatures(options, conditioned.data(), static_cast<int32_t>(conditioned.size()),
+                                     audio.sampleRate, audio.bitsPerSample, 320, 160);
     testing::internal::GetCapturedStdout();
     return f;
 }

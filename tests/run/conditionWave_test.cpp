@@ -1,4 +1,5 @@
 #include "run/conditionWave.h"
+#include "decoder/cmResult.h"
 #include "frontend/noiseSubtraction.h"
 #include "run/utility.h"
 
@@ -47,7 +48,19 @@ conditioned condition(std::vector<int32_t> samples, int32_t rate, int32_t bits, 
     c.bitsPerSample = bits;
     testing::internal::CaptureStdout();
     try {
-        c.samples = conditionWave(std::move(samples), c.sampleRate, c.bitsPerSample, param, result);
+        audioRecord audio{std::move(samples), rate, bits, 1};
+        conditionReport report;
+        try {
+            audio = conditionWave(std::move(audio), conditionOptionsOf(param), report);
+        } catch (...) {
+            result.warningMessages.insert(result.warningMessages.end(), report.warnings.begin(), report.warnings.end());
+            throw;
+        }
+        result.warningMessages.insert(result.warningMessages.end(), report.warnings.begin(), report.warnings.end());
+        if (report.spectrallySubtracted) param.useDescCandidateNum = 0;
+        c.samples = std::move(audio.samples);
+        c.sampleRate = audio.sampleRate;
+        c.bitsPerSample = audio.bitsPerSample;
     } catch (...) {
         c.printed = testing::internal::GetCapturedStdout();
         throw;

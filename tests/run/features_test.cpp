@@ -57,7 +57,7 @@ featureRun run(const recogParam& param, const std::vector<int32_t>& samples) {
     featureRun r;
     testing::internal::CaptureStdout();
     try {
-        r.features = computeFeatures(param, samples.data(), static_cast<int32_t>(samples.size()), 16000, 16, 320, 160);
+        r.features = computeFeatures(featureOptionsOf(param), samples.data(), static_cast<int32_t>(samples.size()), 16000, 16, 320, 160);
     } catch (...) {
         r.output = testing::internal::GetCapturedStdout();
         throw;

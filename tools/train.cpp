@@ -1,6 +1,6 @@
 // Model training: the training data (list, lexicon, features), the stages of
 // the training, and the recognize-tool subcommand.
-#include "run/train.h"
+#include "tools/train.h"
 
 #include "decoder/cmResult.h"
 #include "frontend/CMel.h"
@@ -9,8 +9,9 @@
 #include "run/conditionWave.h"
 #include "run/features.h"
 #include "run/recogParam.h"
-#include "run/tools.h"
+#include "tools/tools.h"
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 #include <algorithm>
 #include <cctype>
@@ -82,26 +83,24 @@ std::vector<float> waveFeatures(const trainParam& param, const trainListEntry& e
     if (!fileExists(entry.wavPath))
         reportError(formatString("Error: cannot read the wave %s named at line %d of %s (line %d of %s)",
                                  entry.wavPath.c_str(), entry.line, listPath.c_str(), __LINE__, UNIT));
-    recogParam rp;
-    rp.wavFile = entry.wavPath;
-    rp.featureConfigFile = param.featureConfigPath;
-    rp.useEpd = param.useEpd;
-    rp.useSpecSubtraction = 0;
-    rp.useWaveReject = 0;
-    cmResult result;
-    std::vector<int32_t> samples;
-    int32_t sampleRate = 0, bitsPerSample = 0;
+    conditionOptions conditioning;  // no volume rejection, no spectral subtraction
+    audioRecord audio;
     try {
-        samples = readAudioFile(entry.wavPath, sampleRate, bitsPerSample);
-        samples = conditionWave(std::move(samples), sampleRate, bitsPerSample, rp, result);
+        conditionReport report;
+        audio = readConditionedWave(entry.wavPath, conditioning, report);
     } catch (const recogError& e) {
         reportError(formatString("Error: cannot use the wave %s named at line %d of %s: %s (line %d of %s)",
                                  entry.wavPath.c_str(), entry.line, listPath.c_str(), e.what(), __LINE__, UNIT));
     }
+    const std::vector<int32_t>& samples = audio.samples;
+    const int32_t sampleRate = audio.sampleRate, bitsPerSample = audio.bitsPerSample;
     const int32_t sampleCount = static_cast<int32_t>(samples.size());
     if (param.useEpd == 1) {
         // Endpoint detection and the span it keeps, exactly as the pipeline.
-        featureClass features = computeFeatures(rp, samples.data(), sampleCount, sampleRate, bitsPerSample, 320, 160);
+        featureOptions options;
+        options.featureConfigFile = param.featureConfigPath;
+        options.useEpd = 1;
+        featureClass features = computeFeatures(options, samples.data(), sampleCount, sampleRate, bitsPerSample, 320, 160);
         frameNum = features.m_frameNum;
         dim = features.m_dim;
         return std::move(features.m_data);
@@ -233,7 +232,7 @@ public:
         for (int32_t k = 0; k < streams; ++k) m_models.streamWidth[k] = MODEL_PARAM_NUM;
         for (const std::string& name : names) m_models.models.push_back(makeModel(name, 3, state, FLAT_SELF_LOOP));
         reindex();
-        std::printf("\tFlat start of %d models from %.0f frames (variance floor %g of the global variance)\n",
+        sinkPrintf("\tFlat start of %d models from %.0f frames (variance floor %g of the global variance)\n",
                     m_models.modelNum, frames, static_cast<double>(m_param.varianceFloor));
     }
 
@@ -266,7 +265,7 @@ public:
                 }
                 if (logLike <= -0.5e10) {
                     ++m_lastAcc.m_skipped;
-                    std::printf("Warning: the wave %s (line %d of %s) has no alignment with its transcript; skipped "
+                    sinkPrintf("Warning: the wave %s (line %d of %s) has no alignment with its transcript; skipped "
                                 "in this pass\n",
                                 utt.wavPath.c_str(), utt.listLine, m_param.listPath.c_str());
                 }
@@ -277,13 +276,13 @@ public:
             const double average = m_lastAcc.m_logLike / static_cast<double>(m_lastAcc.m_frames);
             int32_t kept = updateModels(m_models, m_lastAcc, m_varFloor, MIN_STATE_OCC);
             ++m_passCount;
-            std::printf("%4.3f sec: %s, pass %d of %d: average log likelihood per frame = %.4f (%d utterances, "
+            sinkPrintf("%4.3f sec: %s, pass %d of %d: average log likelihood per frame = %.4f (%d utterances, "
                         "%lld frames",
                         elapsedSeconds(start), stage, pass, m_param.passNum, average, m_lastAcc.m_utterances,
                         static_cast<long long>(m_lastAcc.m_frames));
-            if (m_lastAcc.m_skipped > 0) std::printf(", %d skipped", m_lastAcc.m_skipped);
-            if (kept > 0) std::printf(", %d states seen too rarely to update", kept);
-            std::printf(")\n");
+            if (m_lastAcc.m_skipped > 0) sinkPrintf(", %d skipped", m_lastAcc.m_skipped);
+            if (kept > 0) sinkPrintf(", %d states seen too rarely to update", kept);
+            sinkPrintf(")\n");
             std::fflush(stdout);
         }
     }
@@ -463,7 +462,7 @@ std::vector<trainUtterance> loadTrainingData(const trainParam& param, const trai
                                      __LINE__, UNIT));
         frames += data[i].frameNum;
     }
-    std::printf("%4.3f sec: Computed the features of %d utterances (%lld frames of %d values)\n",
+    sinkPrintf("%4.3f sec: Computed the features of %d utterances (%lld frames of %d values)\n",
                 elapsedSeconds(start), static_cast<int32_t>(data.size()), static_cast<long long>(frames), dim);
     return data;
 }
@@ -491,7 +490,7 @@ macroClass trainModels(const trainParam& param) {
     int64_t start = clockMs();
     trainLexiconClass lexicon;
     lexicon.read(param.lexiconPath);
-    std::printf("%4.3f sec: Read the lexicon %s (%d words)\n", elapsedSeconds(start), param.lexiconPath.c_str(),
+    sinkPrintf("%4.3f sec: Read the lexicon %s (%d words)\n", elapsedSeconds(start), param.lexiconPath.c_str(),
                 static_cast<int32_t>(lexicon.m_words.size()));
     int32_t dim = 0;
     std::vector<trainUtterance> data = loadTrainingData(param, lexicon, dim);
@@ -522,7 +521,7 @@ macroClass trainModels(const trainParam& param) {
     }
     if (hasContext) {
         run.cloneContextModels(finalNames);
-        std::printf("\tCloned %d right-context models from their monophones\n", run.m_models.modelNum);
+        sinkPrintf("\tCloned %d right-context models from their monophones\n", run.m_models.modelNum);
         run.runPasses("Right-context models", true, withSp);
     }
     for (int32_t mixtures = 1; mixtures < param.mixtureNum;) {
@@ -545,12 +544,12 @@ macroClass trainModels(const trainParam& param) {
         models.writeMacBinary(param.outputPath);
     else
         models.writeMacText(param.outputPath);
-    std::printf("\t===> Saved %s (%d models)\n", param.outputPath.c_str(), models.modelNum);
+    sinkPrintf("\t===> Saved %s (%d models)\n", param.outputPath.c_str(), models.modelNum);
     std::vector<std::string> countLines;
     for (const auto& [name, count] : counts) countLines.push_back(formatString("%s\t%lld", name.c_str(), count));
     writeLines(countPath, countLines);
-    std::printf("\t===> Saved %s\n", countPath.c_str());
-    std::printf("%4.3f sec: Training (%d passes)\n", elapsedSeconds(totalStart), run.m_passCount);
+    sinkPrintf("\t===> Saved %s\n", countPath.c_str());
+    sinkPrintf("%4.3f sec: Training (%d passes)\n", elapsedSeconds(totalStart), run.m_passCount);
     return models;
 }
 
@@ -603,17 +602,17 @@ int toolTrain(const std::vector<std::string>& args) {
         } else if (a == "-n") {
             param.optionalSp = false;
         } else if (a == "--help" || a == "-h") {
-            std::printf("%s", USAGE);
+            sinkPrintf("%s", USAGE);
             return 0;
         } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
-            std::printf("Unknown, incomplete or malformed option %s\n%s", a.c_str(), USAGE);
+            sinkPrintf("Unknown, incomplete or malformed option %s\n%s", a.c_str(), USAGE);
             return 1;
         } else {
             positional.push_back(a);
         }
     }
     if (param.featureConfigPath.empty() || param.lexiconPath.empty() || positional.size() != 2) {
-        std::printf("%s", USAGE);
+        sinkPrintf("%s", USAGE);
         return 1;
     }
     param.listPath = positional[0];

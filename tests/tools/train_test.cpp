@@ -1,10 +1,10 @@
-#include "run/train.h"
+#include "tools/train.h"
 
 #include "decoder/cmResult.h"
 #include "decoder/stateProb.h"
 #include "run/recogParam.h"
 #include "run/recogTask.h"
-#include "run/tools.h"
+#include "tools/tools.h"
 #include "run/utility.h"
 #include "testUtil.h"
 #include "trainFixtures.h"

@@ -2,7 +2,7 @@
 // with a pruning beam, the statistics it gathers, and the parameter updates
 // and mixture splitting that use them.
 #include "decoder/stateProb.h"
-#include "run/train.h"
+#include "tools/train.h"
 #include "run/utility.h"
 
 #include <algorithm>

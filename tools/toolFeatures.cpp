@@ -6,8 +6,9 @@
 #include "run/conditionWave.h"
 #include "run/features.h"
 #include "run/recogParam.h"
-#include "run/tools.h"
+#include "tools/tools.h"
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 #include <cstdio>
 #include <cstring>
@@ -48,42 +49,38 @@ int toolFeatures(const std::vector<std::string>& args) {
             ptParamPath = args[++i];
             pitchPath = args[++i];
         } else if (a == "--help" || a == "-h") {
-            std::printf("%s", USAGE);
+            sinkPrintf("%s", USAGE);
             return 0;
         } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
-            std::printf("Unknown or incomplete option %s\n%s", a.c_str(), USAGE);
+            sinkPrintf("Unknown or incomplete option %s\n%s", a.c_str(), USAGE);
             return 1;
         } else {
             positional.push_back(a);
         }
     }
     if (configPath.empty() || positional.size() != 2) {
-        std::printf("%s", USAGE);
+        sinkPrintf("%s", USAGE);
         return 1;
     }
     const std::string& wavPath = positional[0];
     const std::string& featPath = positional[1];
 
-    recogParam param;
-    param.wavFile = wavPath;
-    param.featureConfigFile = configPath;
-    param.useEpd = useEpd ? 1 : 0;
-    param.volCheckPrmFile = "";
-    param.useSpecSubtraction = 0;
-    param.useWaveReject = 0;
-    cmResult result;
-
-    int32_t sampleRate = 0, bitsPerSample = 0;
-    std::vector<int32_t> samples = readAudioFile(wavPath, sampleRate, bitsPerSample);
     int64_t start = clockMs();
-    samples = conditionWave(std::move(samples), sampleRate, bitsPerSample, param, result);
-    std::printf("%4.3f sec: Read wave file \"%s\"\n", elapsedSeconds(start), wavPath.c_str());
+    conditionOptions conditioning;  // no volume rejection, no spectral subtraction
+    conditionReport report;
+    audioRecord audio = readConditionedWave(wavPath, conditioning, report);
+    sinkPrintf("%4.3f sec: Read wave file \"%s\"\n", elapsedSeconds(start), wavPath.c_str());
+    const std::vector<int32_t>& samples = audio.samples;
+    const int32_t sampleRate = audio.sampleRate, bitsPerSample = audio.bitsPerSample;
 
     const int32_t sampleCount = static_cast<int32_t>(samples.size());
+    featureOptions options;
+    options.featureConfigFile = configPath;
+    options.useEpd = useEpd ? 1 : 0;
     featureClass features =
-        computeFeatures(param, samples.data(), sampleCount, sampleRate, bitsPerSample, 320, 160);
+        computeFeatures(options, samples.data(), sampleCount, sampleRate, bitsPerSample, 320, 160);
     writeBytes(featPath, htkParameterFile(features));
-    std::printf("\t===> Saved %s\n", featPath.c_str());
+    sinkPrintf("\t===> Saved %s\n", featPath.c_str());
 
     if (withPitch) {
         start = clockMs();
@@ -92,9 +89,9 @@ int toolFeatures(const std::vector<std::string>& args) {
         std::string text;
         for (float p : pitch) text += formatString("%g\n", p);
         writeBytes(pitchPath, text);
-        std::printf("%4.3f sec: Pitch of the whole utterance (%d frames)\n", elapsedSeconds(start),
+        sinkPrintf("%4.3f sec: Pitch of the whole utterance (%d frames)\n", elapsedSeconds(start),
                     static_cast<int32_t>(pitch.size()));
-        std::printf("\t===> Saved %s\n", pitchPath.c_str());
+        sinkPrintf("\t===> Saved %s\n", pitchPath.c_str());
     }
     return 0;
 }

@@ -1,14 +1,15 @@
 // recognize-tool convert-model IN OUT: rewrites a model set in the other file
 // format (text .mac <-> binary .macb), as read, in file order.
 #include "decoder/macro.h"
-#include "run/tools.h"
+#include "tools/tools.h"
 #include "run/utility.h"
+#include "run/outputSink.h"
 
 #include <cstdio>
 
 int toolConvertModel(const std::vector<std::string>& args) {
     if (args.size() != 2) {
-        std::printf("Usage: recognize-tool convert-model IN.mac OUT.macb | IN.macb OUT.mac\n");
+        sinkPrintf("Usage: recognize-tool convert-model IN.mac OUT.macb | IN.macb OUT.mac\n");
         return 1;
     }
     const std::string& inPath = args[0];
@@ -23,14 +24,14 @@ int toolConvertModel(const std::vector<std::string>& args) {
     int64_t start = clockMs();
     macroClass models;
     models.readMacro(inPath, false);
-    std::printf("%4.3f sec: Read %d models from %s\n", elapsedSeconds(start), models.modelNum, inPath.c_str());
+    sinkPrintf("%4.3f sec: Read %d models from %s\n", elapsedSeconds(start), models.modelNum, inPath.c_str());
 
     start = clockMs();
     if (binaryOut)
         models.writeMacBinary(outPath);
     else
         models.writeMacText(outPath);
-    std::printf("%4.3f sec: Wrote %d models\n", elapsedSeconds(start), models.modelNum);
-    std::printf("\t===> Saved %s\n", outPath.c_str());
+    sinkPrintf("%4.3f sec: Wrote %d models\n", elapsedSeconds(start), models.modelNum);
+    sinkPrintf("\t===> Saved %s\n", outPath.c_str());
     return 0;
 }

@@ -19,7 +19,8 @@
 #include "frontend/CaudioFile.h"
 #include "run/conditionWave.h"
 #include "run/features.h"
-#include "run/recogTask.h"
+#include "run/resources.h"
+#include "run/utteranceRun.h"
 #include "run/searchNet.h"
 #include "run/utility.h"
 
@@ -315,44 +316,36 @@ int main(int argc, char** argv) {
         {
             recogParam param;
             readRecogParam(params, param);
-            macroClass modelSet;
-            dictClass myDict;
-            textClass myText;
-            netClass net;
-            modelSet.readMacro(param.macFile, true);
-            loadLexicalResources(param, modelSet, myDict, myText);
-            searchSizes sizes = buildSearchNet(param, modelSet, myDict, myText, net);
+            resourceOptions options;
+            options.readCountFile = false;
+            recogResources resources;
+            loadResources(param, options, resources);
             cmResult result;
             for (int n = 0; n < fileNum; ++n) {
-                param.wavFile = dir + formatString("/u%03d.wav", n);
-                param.outputXmlFile = formatString("u%03d.xml", n);
+                utteranceSettings settings = sharedNetSettings(resources);
+                settings.wavFile = dir + formatString("/u%03d.wav", n);
+                settings.outputXmlFile = formatString("u%03d.xml", n);
                 std::printf("\n======> %d\n", n + 1);
                 double t = nowSeconds();
-                audioRecord audio = readAudio(param.wavFile);
+                audioRecord audio = readAudio(settings.wavFile);
                 double t1 = nowSeconds();
                 conditionReport report;
                 audio = conditionWave(std::move(audio), conditionOptionsOf(param), report);
                 double t2 = nowSeconds();
-                featureClass features = computeFeatures(featureOptionsOf(param), audio.samples.data(),
-                                                        static_cast<int32_t>(audio.samples.size()), audio.sampleRate,
-                                                        audio.bitsPerSample, PIPELINE_FRAME_SIZE, PIPELINE_OVERLAP);
+                runUtterance(resources, audio, settings, result);
                 double t3 = nowSeconds();
-                recogCore(param, audio.samples, audio.sampleRate, audio.bitsPerSample, features, sizes.pathCapacity,
-                          sizes.candidateNum, modelSet, myDict, myText, net, result);
-                double t4 = nowSeconds();
                 stage["read wave"] += t1 - t;
                 stage["condition"] += t2 - t1;
-                stage["features"] += t3 - t2;
-                stage["recogCore"] += t4 - t3;
+                for (const auto& part : result.stageSeconds) stage[part.first] += part.second;
+                stage["utterance run"] += t3 - t2;
             }
         }
         std::fflush(stdout);
         dup2(savedOut, 1);
         close(savedOut);
         logTimes inProcess = parseLog(dir + "/inprocess.log", "======>");
-        double total = 0;
-        for (const auto& entry : stage) total += entry.second;
-        double search = inProcess.after["Viterbi search"], volume = inProcess.after["Compute volume"];
+        double total = stage["read wave"] + stage["condition"] + stage["utterance run"];
+        double volume = inProcess.after["Compute volume"];
         std::printf("\nper-file stages in process, %.2f ms per file:\n", 1000 * total / fileNum);
         auto line = [&](const char* name, double value) {
             std::printf("  %-52s %7.2f ms %5.1f%%\n", name, 1000 * value / fileNum, 100 * value / total);
@@ -360,9 +353,11 @@ int main(int argc, char** argv) {
         line("read wave", stage["read wave"]);
         line("condition (volume check, noise test, mean)", stage["condition"]);
         line("features (EPD, MFCC)", stage["features"]);
-        line("recogCore: Viterbi search", search);
-        line("recogCore: frame volumes", volume);
-        line("recogCore: path, alignment, ranking, scores, files", stage["recogCore"] - search - volume);
+        line("Viterbi search", stage["search"]);
+        line("path to texts, alignment", stage["texts"] + stage["alignment"]);
+        line("frame volumes", volume);
+        line("ranking, scores", stage["scoring"] - volume);
+        line("result files", stage["output"]);
     } catch (const recogError& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;

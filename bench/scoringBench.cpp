@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
         param.useAllModelAsCompetingModel = all;
         viterbiClass decoder(0, models.modelNum);
         int64_t start = clockMs();
-        rankPhones(result, features.data(), dim, frameNum, models, decoder, param);
+        rankPhones(result, features.data(), dim, frameNum, models, decoder, scoringOptionsOf(param));
         double seconds = elapsedSeconds(start);
         size_t competitors = 0;
         for (const cmNode& node : result.nodes)
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     const int32_t last = static_cast<int32_t>(result.nodes.size()) - 1;
     int64_t start = clockMs();
     countDiscounts(result, 0, last, true);
-    computeTimberScores(result, 0, last, param, models);
+    computeTimberScores(result, 0, last, scoringOptionsOf(param), models);
     std::printf("countDiscounts + computeTimberScores: %.3f sec\n", elapsedSeconds(start));
     start = clockMs();
     std::string document = xmlDocument(result, models, "english");

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct cmPhone {
@@ -41,6 +42,14 @@ struct epsEntry {
     std::vector<std::string> substitutes; // its acceptable substitutes
 };
 
+// One keyword found by a keyword-mode search.
+struct cmKeyword {
+    std::string name;                  // the keyword's text
+    float score = 0;                   // duration-weighted score of its nodes
+    int32_t firstNode = 0, nodeCount = 0;  // its nodes in cmResult::nodes
+    std::vector<int32_t> textIndices;  // its text index
+};
+
 struct cmResult {
     // Recognition fields.
     std::vector<int32_t> textIndices;     // indices into the texts of those on the best path
@@ -67,4 +76,14 @@ struct cmResult {
     std::vector<epsEntry> epsTable;
     std::vector<float> rankScoreParams;
     std::vector<std::string> sylList, textList, warningMessages;
+
+    // Facts of the run for reports other than the XML.
+    bool pathComplete = true;             // the search ended on a complete path
+    int32_t searchTries = 0;              // searches run (more than one when widened)
+    int32_t candidateNum = 0;             // candidates per frame of the last search
+    int32_t speechBeginSample = 0;        // span the features were computed of, in samples
+    int32_t speechEndSample = -1;         //   of the conditioned 16 kHz wave (last sample)
+    int32_t sampleCount = 0;              // samples of the conditioned wave
+    std::vector<cmKeyword> keywords;      // keyword mode: the keywords found
+    std::vector<std::pair<std::string, double>> stageSeconds;  // wall time of each stage, in order
 };

@@ -150,7 +150,7 @@ void readDiscountRatios(cmResult& result, const std::string& path) {
 }
 
 void rankPhones(cmResult& result, const float* features, int32_t dim, int32_t frameNum, const macroClass& models,
-                viterbiClass& decoder, const recogParam& param) {
+                viterbiClass& decoder, const scoringOptions& param) {
     result.scoredPhoneNum = 0;
     result.scoredFrameNum = 0;
     result.scoredNodeNum = 0;
@@ -169,7 +169,12 @@ void rankPhones(cmResult& result, const float* features, int32_t dim, int32_t fr
         if (isScoredNodeName(names[i])) generalCompetitors.push_back(static_cast<int32_t>(i));
 
     const bool useEps = !param.epsFile.empty();
-    if (useEps && result.epsTable.empty()) readEpsTable(result, param.epsFile);
+    if (useEps && result.epsTable.empty()) {
+        if (param.epsTable)
+            result.epsTable = *param.epsTable;
+        else
+            readEpsTable(result, param.epsFile);
+    }
 
     result.weightedRankRatio = 0.0f;
     double logLikeSum = 0.0;
@@ -319,7 +324,17 @@ void countDiscounts(cmResult& result, int32_t first, int32_t last, bool pathComp
     }
 }
 
-void computeTimberScores(cmResult& result, int32_t first, int32_t last, const recogParam& param,
+scoringOptions scoringOptionsOf(const recogParam& param) {
+    scoringOptions options;
+    options.epsFile = param.epsFile;
+    options.phoneRank2scoreParamFile = param.phoneRank2scoreParamFile;
+    options.scoreDiscountParamFile = param.scoreDiscountParamFile;
+    options.cmParamFile = param.cmParamFile;
+    options.useAllModelAsCompetingModel = param.useAllModelAsCompetingModel;
+    return options;
+}
+
+void computeTimberScores(cmResult& result, int32_t first, int32_t last, const scoringOptions& param,
                          const macroClass& models) {
     const int32_t nodeNum = static_cast<int32_t>(result.nodes.size());
     if (last >= first && (first < 0 || last >= nodeNum))
@@ -330,16 +345,22 @@ void computeTimberScores(cmResult& result, int32_t first, int32_t last, const re
         for (cmPhone& phone : node.phones) setTimberScores(phone.timberScores, -1.0f);
     }
 
-    if (result.rankScoreParams.empty()) readRankScoreParams(result, param.phoneRank2scoreParamFile);
+    if (result.rankScoreParams.empty()) {
+        if (param.rankScoreParams)
+            result.rankScoreParams = *param.rankScoreParams;
+        else
+            readRankScoreParams(result, param.phoneRank2scoreParamFile);
+    }
     if (result.rankScoreParams.size() < RANK_SCORE_PARAM_NUM)
         reportError(formatString("Error: %zu rank score parameters; %zu are needed (line %d of file %s)",
                                  result.rankScoreParams.size(), RANK_SCORE_PARAM_NUM, __LINE__, UNIT));
     const double w1 = result.rankScoreParams[0], s1 = result.rankScoreParams[1], m1 = result.rankScoreParams[2];
 
-    std::vector<std::string> cmLines;
-    const bool useCmFile = fileExists(param.cmParamFile);
+    std::vector<std::string> readCmLines;
+    const bool useCmFile = param.cmLines || fileExists(param.cmParamFile);
+    if (useCmFile && !param.cmLines) readCmLines = readLines(param.cmParamFile, '%');
+    const std::vector<std::string>& cmLines = param.cmLines ? *param.cmLines : readCmLines;
     if (useCmFile) {
-        cmLines = readLines(param.cmParamFile, '%');
         if (cmLines.size() < static_cast<size_t>(models.modelNum))
             reportError(
                 formatString("Error: %s has %zu parameter lines for %d models; the lines of models %zu to %d "
@@ -400,7 +421,14 @@ void computeTimberScores(cmResult& result, int32_t first, int32_t last, const re
     for (int32_t i = 0; i < 3; ++i)
         result.avgTimberScore[i] = duration != 0.0 ? static_cast<float>(sum[i] / duration) : 0.0f;
 
-    if (result.discountRatio.empty()) readDiscountRatios(result, param.scoreDiscountParamFile);
+    if (result.discountRatio.empty()) {
+        if (param.discountRatio) {
+            sinkPrintf("\tRead %s...\n", param.scoreDiscountParamFile.c_str());
+            result.discountRatio = *param.discountRatio;
+        } else {
+            readDiscountRatios(result, param.scoreDiscountParamFile);
+        }
+    }
     if (result.discountRatio.size() < static_cast<size_t>(DISCOUNT_TYPE_NUM))
         reportError(formatString("Error: %zu discount ratios for %d discount types (line %d of file %s)",
                                  result.discountRatio.size(), DISCOUNT_TYPE_NUM, __LINE__, UNIT));

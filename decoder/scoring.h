@@ -16,6 +16,24 @@ class macroClass;
 class viterbiClass;
 class recogParam;
 
+// The settings and files that ranking and scoring read.
+struct scoringOptions {
+    std::string epsFile;                      // acceptable substitutes; "" = none
+    std::string phoneRank2scoreParamFile;     // w, s, m of timber score 1
+    std::string scoreDiscountParamFile;       // one ratio per discount type
+    std::string cmParamFile;                  // per-model bell parameters; used when the file exists
+    int32_t useAllModelAsCompetingModel = 0;  // 1 = every scored model competes with every phone
+    // Tables read beforehand; each one that is null is read from its file
+    // when the result holds none, as without them.
+    const std::vector<std::string>* cmLines = nullptr;        // lines of cmParamFile
+    const std::vector<epsEntry>* epsTable = nullptr;          // epsFile
+    const std::vector<float>* rankScoreParams = nullptr;      // phoneRank2scoreParamFile
+    const std::vector<float>* discountRatio = nullptr;        // scoreDiscountParamFile
+};
+
+// The scoring settings of a run's parameters.
+scoringOptions scoringOptionsOf(const recogParam& param);
+
 // Discount types, in the order of cmResult::discountOccurrence.
 constexpr int32_t DISCOUNT_TYPE_NUM = 7;
 constexpr int32_t DISCOUNT_SYL_NUM = 4;  // the syllable-count difference, reported but not applied
@@ -49,7 +67,7 @@ void readDiscountRatios(cmResult& result, const std::string& path);
 // frames of dim floats. Reports a phone whose name is not a model and a phone
 // outside the frames.
 void rankPhones(cmResult& result, const float* features, int32_t dim, int32_t frameNum, const macroClass& models,
-                viterbiClass& decoder, const recogParam& param);
+                viterbiClass& decoder, const scoringOptions& options);
 
 // discountOccurrence = the seven counts over the nodes first..last (an empty
 // range when last < first). Uses scoredNodeNum of rankPhones and textSylNum.
@@ -61,5 +79,5 @@ void countDiscounts(cmResult& result, int32_t first, int32_t last, bool pathComp
 // the per-model bell parameters of cmParamFile when that file exists. Reports
 // missing numbers, a cmParamFile with fewer lines than models and a line that
 // does not parse.
-void computeTimberScores(cmResult& result, int32_t first, int32_t last, const recogParam& param,
+void computeTimberScores(cmResult& result, int32_t first, int32_t last, const scoringOptions& options,
                          const macroClass& models);

@@ -306,23 +306,32 @@ int32_t viterbiClass::advanceCandidates(const netClass& net, const std::vector<p
     return j;
 }
 
-void viterbiClass::recombineCandidates(netClass& net, int32_t used) {
+void viterbiClass::recombineCandidates(const netClass& net, int32_t used) {
     used = std::min(used, m_arenaLen);
-    // Only the table entries that this frame's candidates use are read, so
-    // only those are cleared.
+    if (m_nodeBlock.size() < net.nodes.size()) m_nodeBlock.assign(net.nodes.size(), -1);
+    // Every node that this frame's candidates stand in gets a block of
+    // MAX_STATE_NUM_IN_SYL slots; only the slots they use are cleared and read.
+    m_touchedNodes.clear();
     for (int32_t p = 0; p < used; ++p) {
         const searchCandidate& c = m_arena[static_cast<size_t>(m_candidate[static_cast<size_t>(p)])];
         const int32_t key = c.phoneIdx * KEY_STATES_PER_PHONE + c.stateIdx;
         if (key >= MAX_STATE_NUM_IN_SYL)
             reportError(formatString("MAX_STATE_NUM_IN_SYL exceeded: index=%d, MAX_STATE_NUM_IN_SYL=%d (line %d of file %s)",
                                      key, MAX_STATE_NUM_IN_SYL, __LINE__, UNIT));
-        net.nodes[static_cast<size_t>(c.nodeIdx)].decoderWork[static_cast<size_t>(key)] = -1;
+        int32_t& block = m_nodeBlock[static_cast<size_t>(c.nodeIdx)];
+        if (block < 0) {
+            block = static_cast<int32_t>(m_touchedNodes.size());
+            m_touchedNodes.push_back(c.nodeIdx);
+            const size_t needed = m_touchedNodes.size() * static_cast<size_t>(MAX_STATE_NUM_IN_SYL);
+            if (m_recombine.size() < needed) m_recombine.resize(needed);
+        }
+        m_recombine[static_cast<size_t>(block) * MAX_STATE_NUM_IN_SYL + static_cast<size_t>(key)] = -1;
     }
     for (int32_t p = 0; p < used; ++p) {
         searchCandidate& c = m_arena[static_cast<size_t>(m_candidate[static_cast<size_t>(p)])];
+        const size_t block = static_cast<size_t>(m_nodeBlock[static_cast<size_t>(c.nodeIdx)]);
         int32_t& slot =
-            net.nodes[static_cast<size_t>(c.nodeIdx)].decoderWork[static_cast<size_t>(c.phoneIdx * KEY_STATES_PER_PHONE +
-                                                                                     c.stateIdx)];
+            m_recombine[block * MAX_STATE_NUM_IN_SYL + static_cast<size_t>(c.phoneIdx * KEY_STATES_PER_PHONE + c.stateIdx)];
         if (slot < 0) {
             slot = p;
             continue;
@@ -335,6 +344,7 @@ void viterbiClass::recombineCandidates(netClass& net, int32_t used) {
             c.logLike = LOG_ZERO_SCORE;
         }
     }
+    for (int32_t node : m_touchedNodes) m_nodeBlock[static_cast<size_t>(node)] = -1;
 }
 
 void viterbiClass::sortCandidates(int32_t used, int32_t keep) {
@@ -428,7 +438,7 @@ void viterbiClass::compactHistory(int32_t count) {
     m_compactAt = std::max(m_compactMinSize, 2 * m_history.size());
 }
 
-int32_t viterbiClass::searchNet(netClass& net, const std::vector<pronEntry>& pronDict, const float* features,
+int32_t viterbiClass::searchNet(const netClass& net, const std::vector<pronEntry>& pronDict, const float* features,
                                 int32_t dim, int32_t frameNum, int32_t candidateNum, const macroClass& models,
                                 float probTh, int32_t useDescCandidateNum) {
     if (frameNum < 1)

@@ -89,8 +89,8 @@ public:
     // Searches the net over frames 0 .. frameNum - 1 of features (frameNum x dim
     // floats, frame after frame) with candidateNum candidates per frame, the
     // beam probTh and, when useDescCandidateNum is non-zero, the candidate count
-    // shrinking at frames 60, 75, 100 and 120. Overwrites the nodes'
-    // decoderWork. Returns the candidate count after the last frame; the
+    // shrinking at frames 60, 75, 100 and 120. The net is only read: every
+    // table the search writes is the decoder's own. Returns the candidate count after the last frame; the
     // candidates are then at positions 0 .. count - 1, best first, and the first
     // MAX_FINAL_CANDIDATE_NUM of them (unless in the end node) carry the final
     // node and phone records. Fatal: a start or end node that is not unique,
@@ -98,7 +98,7 @@ public:
     // node or model index outside the net, dictionary or model set, a node
     // without models, and the record limits MAX_SYL_NUM, MAX_PHONE_NUM and
     // MAX_STATE_NUM_IN_SYL.
-    int32_t searchNet(netClass& net, const std::vector<pronEntry>& pronDict, const float* features, int32_t dim,
+    int32_t searchNet(const netClass& net, const std::vector<pronEntry>& pronDict, const float* features, int32_t dim,
                       int32_t frameNum, int32_t candidateNum, const macroClass& models, float probTh,
                       int32_t useDescCandidateNum);
 
@@ -135,7 +135,7 @@ public:
                               const macroClass& models);
     // One candidate per node, phone and state among positions 0 .. used - 1:
     // the lower score is killed; on equal scores the lower position survives.
-    void recombineCandidates(netClass& net, int32_t used);
+    void recombineCandidates(const netClass& net, int32_t used);
     // Orders positions 0 .. used - 1 by score, highest first, equal scores
     // keeping their order (a stable sort). Only the first keep positions are
     // guaranteed in that order; the others hold the rest in any order.
@@ -159,6 +159,11 @@ private:
     std::vector<uint64_t> m_sortKeys;   // sorting work space: (inverted score, position) keys
     std::vector<int32_t> m_sortOrder;   // sorting work space: the order before sorting
     std::vector<int32_t> m_remap;    // compaction work space: new index of each pool entry, -1 dropped
+    // Recombination work space: per net node its block of MAX_STATE_NUM_IN_SYL
+    // slots in m_recombine during one frame (-1 none), and the nodes given one.
+    std::vector<int32_t> m_nodeBlock;
+    std::vector<int32_t> m_recombine;
+    std::vector<int32_t> m_touchedNodes;
 
     // Appends a phone record (and a node record when nodeIdx >= 0) to a candidate.
     void appendRecord(searchCandidate& cand, int32_t phoneIdxInSyl, int32_t endFrame, int32_t sylWordIdx,

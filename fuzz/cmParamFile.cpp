@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     recogParam param;
     param.cmParamFile = path;
     try {
-        computeTimberScores(result, 0, 2, param, models);
+        computeTimberScores(result, 0, 2, scoringOptionsOf(param), models);
     } catch (const recogError& e) {
         fuzzSupport::reported(e);
     }

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         recogParam param;
         param.epsFile = path;
         viterbiClass decoder(0, models.modelNum);
-        rankPhones(result, features.data(), MODEL_PARAM_NUM, 30, models, decoder, param);
+        rankPhones(result, features.data(), MODEL_PARAM_NUM, 30, models, decoder, scoringOptionsOf(param));
         for (const cmPhone& phone : result.nodes[0].phones)
             fuzzSupport::require(phone.phoneRank >= 0 && phone.rankRatio >= 0 && phone.rankRatio <= 1,
                                  "a rank among the competitors");

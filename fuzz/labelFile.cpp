@@ -42,13 +42,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         markPitchedPhones(result, param);
         viterbiClass decoder(0, models.modelNum);
         rankPhones(result, features.data(), MODEL_PARAM_NUM, static_cast<int32_t>(features.size() / MODEL_PARAM_NUM),
-                   models, decoder, param);
+                   models, decoder, scoringOptionsOf(param));
         const int32_t last = static_cast<int32_t>(result.nodes.size()) - 1;
         countDiscounts(result, 0, last, true);
         result.rankScoreParams = {0.05f, 0.5f, 0.0f};
         result.discountRatio.assign(DISCOUNT_TYPE_NUM, 0.9f);
         result.textSylNum = 3;
-        computeTimberScores(result, 0, last, param, models);
+        computeTimberScores(result, 0, last, scoringOptionsOf(param), models);
     } catch (const recogError& e) {
         fuzzSupport::reported(e);
     }

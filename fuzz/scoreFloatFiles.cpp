@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         recogParam param;
         param.phoneRank2scoreParamFile = path;
         param.scoreDiscountParamFile = path;
-        computeTimberScores(result, 0, 0, param, models);
+        computeTimberScores(result, 0, 0, scoringOptionsOf(param), models);
     } catch (const recogError& e) {
         fuzzSupport::reported(e);
     }

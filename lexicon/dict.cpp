@@ -298,7 +298,12 @@ void dictClass::wpaSort() {
 }
 
 void dictClass::pronDictFromTexts(const std::vector<std::string>& texts, const macroClass& models) {
-    m_pronDict.clear();
+    m_pronDict = pronEntriesForTexts(texts, models, true);
+}
+
+std::vector<pronEntry> dictClass::pronEntriesForTexts(const std::vector<std::string>& texts, const macroClass& models,
+                                                      bool writeMissingWordFile) const {
+    std::vector<pronEntry> entries;
     std::vector<std::string> pas;
     for (const std::string& fullText : texts) {
         std::string text = fullText.substr(0, fullText.find('\t'));
@@ -317,6 +322,11 @@ void dictClass::pronDictFromTexts(const std::vector<std::string>& texts, const m
         if (!missing.empty()) {
             std::sort(missing.begin(), missing.end());
             missing.erase(std::unique(missing.begin(), missing.end()), missing.end());
+            if (!writeMissingWordFile)
+                reportError(formatString("Error: %d words (%s) cannot be found in the pronunciation dictionary! "
+                                         "Please add the pronunciation to wpaAddendaFile. (line %d of file %s)",
+                                         static_cast<int>(missing.size()), joinStrings(missing, " ").c_str(),
+                                         __LINE__, "text"));
             writeLines("missingWord.txt", missing);
             reportError(formatString("Error: %d words (recorded at \"missingWord.txt\") cannot be found in the "
                                      "pronunciation dictionary! Please add the pronunciation to wpaAddendaFile. "
@@ -341,8 +351,9 @@ void dictClass::pronDictFromTexts(const std::vector<std::string>& texts, const m
                 name = phones[i] + "+" + (i + 1 < phones.size() ? phones[i + 1] : std::string("sil"));
             entry.modelIndices.push_back(models.findModelIndex(name));
         }
-        m_pronDict.push_back(std::move(entry));
+        entries.push_back(std::move(entry));
     }
+    return entries;
 }
 
 void dictClass::pronDictWrite(const std::string& path, const macroClass& models) const {

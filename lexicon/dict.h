@@ -79,6 +79,11 @@ public:
     // cut at its first tab), plus "sil" and "sp", with right-context models
     // "a+b". Missing words are written to "missingWord.txt" and reported.
     void pronDictFromTexts(const std::vector<std::string>& texts, const macroClass& models);
+    // The entries pronDictFromTexts makes, leaving the table unchanged. Without
+    // writeMissingWordFile, missing words are named in the message instead of
+    // being written to "missingWord.txt".
+    std::vector<pronEntry> pronEntriesForTexts(const std::vector<std::string>& texts, const macroClass& models,
+                                               bool writeMissingWordFile) const;
 
     // Writes m_pronDict as "word<TAB>model model ...", "???" for a missing model.
     void pronDictWrite(const std::string& path, const macroClass& models) const;

@@ -419,24 +419,34 @@ void addLinksForSkippableLeadingSil(const std::vector<workNode>& nodes, std::vec
         if (isRealWord(nodes[i].word) && present.count(linkKey(2, i))) addLink(links, 0, i);
 }
 
-void applyLinkOptions(const recogParam& param, const std::vector<workNode>& nodes, std::vector<workLink>& links) {
-    if (param.addLink4stopAnywhere != 0) {
+linkOptions linkOptionsOf(const recogParam& param) {
+    linkOptions options;
+    options.stopAnywhere = param.addLink4stopAnywhere != 0;
+    options.startAnywhere = param.addLink4startAnywhere != 0;
+    options.forwardJump = param.addLink4forwardJump != 0;
+    options.skippableTrailingSil = param.addLink4skippableTrailingSil != 0;
+    options.skippableLeadingSil = param.addLink4skippableLeadingSil != 0;
+    return options;
+}
+
+void applyLinkOptions(const linkOptions& param, const std::vector<workNode>& nodes, std::vector<workLink>& links) {
+    if (param.stopAnywhere) {
         sinkPrintf("\tAdd links for stop anywhere...   (line %d in %s)\n", __LINE__, BUILD_UNIT);
         addLinksForStopAnywhere(nodes, links);
     }
-    if (param.addLink4startAnywhere != 0) {
+    if (param.startAnywhere) {
         sinkPrintf("\tAdd links for start anywhere...  (line %d in %s)\n", __LINE__, BUILD_UNIT);
         addLinksForStartAnywhere(nodes, links);
     }
-    if (param.addLink4forwardJump != 0) {
+    if (param.forwardJump) {
         sinkPrintf("\tAdd links for forward jump...    (line %d in %s)\n", __LINE__, BUILD_UNIT);
         addLinksForForwardJump(nodes, links);
     }
-    if (param.addLink4skippableTrailingSil != 0) {
+    if (param.skippableTrailingSil) {
         sinkPrintf("\tAdd links for skippable trailing sil...    (line %d in %s)\n", __LINE__, BUILD_UNIT);
         addLinksForSkippableTrailingSil(nodes, links);
     }
-    if (param.addLink4skippableLeadingSil != 0) {
+    if (param.skippableLeadingSil) {
         sinkPrintf("\tAdd links for skippable leading sil...     (line %d in %s)\n", __LINE__, BUILD_UNIT);
         addLinksForSkippableLeadingSil(nodes, links);
     }
@@ -555,7 +565,7 @@ void buildTreeNet(textClass& text, const recogParam& param, bool keywordMode, bo
         }
     }
 
-    applyLinkOptions(param, nodes, links);
+    applyLinkOptions(linkOptionsOf(param), nodes, links);
     netLinesFromGraph(nodes, links, text.netVs);
 }
 
@@ -632,6 +642,6 @@ void buildSausageNet(textClass& text, const dictClass& dict, const recogParam& p
         previous = current;
     }
 
-    applyLinkOptions(param, nodes, links);
+    applyLinkOptions(linkOptionsOf(param), nodes, links);
     netLinesFromGraph(nodes, links, text.netVs);
 }

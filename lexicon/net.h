@@ -21,7 +21,7 @@ class dictClass;
 class recogParam;
 class textClass;
 
-// Entries of a node's decoder work table: (phone, state) pairs of one unit.
+// Most (phone, state) pairs of one unit the decoder tells apart.
 constexpr int32_t MAX_STATE_NUM_IN_SYL = 150;
 // Most nextRealNodes entries the null nodes of one net may add beyond its links
 // (chains and fans of null nodes multiply successors).
@@ -30,14 +30,11 @@ constexpr int64_t MAX_NULL_EXPANSION = 1 << 24;
 // One node of a search net.
 struct netNode {
     int32_t sylIndex = -1;     // index into m_pronDict of the node's unit; -1 for a null node
-    int32_t decoderMark = 0;   // free for the decoder; 0 after reading
     int32_t nodeFlag = 0;      // 0 after reading; 1 after setNodePenalties
     std::string word;          // unit name; "!NULL", "!Null" or "!null" for a null node
     std::string sourceWord;    // free label: in sausage nets the text word of the node's PA
     std::vector<int32_t> nextNodes;      // direct successors, in link order
     std::vector<int32_t> nextRealNodes;  // successors with null nodes looked through
-    // Decoder recombination table, overwritten freely by the search (0 after reading).
-    std::array<int32_t, MAX_STATE_NUM_IN_SYL> decoderWork{};
     float penalty = 0.0f;      // added to a path's score on entering the node
 };
 
@@ -140,8 +137,18 @@ void addLinksForForwardJump(const std::vector<workNode>& nodes, std::vector<work
 void addLinksForSkippableTrailingSil(const std::vector<workNode>& nodes, std::vector<workLink>& links);
 // Real node i >= 4 with a link 2->i gets 0->i.
 void addLinksForSkippableLeadingSil(const std::vector<workNode>& nodes, std::vector<workLink>& links);
-// Runs the options switched on in param, in order, printing a line for each.
-void applyLinkOptions(const recogParam& param, const std::vector<workNode>& nodes, std::vector<workLink>& links);
+// The link options switched on.
+struct linkOptions {
+    bool stopAnywhere = false;          // addLinksForStopAnywhere
+    bool startAnywhere = false;         // addLinksForStartAnywhere
+    bool forwardJump = false;           // addLinksForForwardJump
+    bool skippableTrailingSil = false;  // addLinksForSkippableTrailingSil
+    bool skippableLeadingSil = false;   // addLinksForSkippableLeadingSil
+};
+// The link options of a run's parameters.
+linkOptions linkOptionsOf(const recogParam& param);
+// Runs the options switched on, in order, printing a line for each.
+void applyLinkOptions(const linkOptions& options, const std::vector<workNode>& nodes, std::vector<workLink>& links);
 
 // netVs = the net text of the work graph (every node's index written as -1, so
 // that the reader looks its word up).

@@ -64,8 +64,20 @@ void searchSylVs(const textClass& text, const std::string& sylPath, int32_t mode
 std::string pinyin2text(textClass& text, const std::vector<int32_t>& path, const dictClass& dict,
                         std::vector<int32_t>& textIndices, std::vector<int32_t>& sylIndices,
                         const recogParam& param) {
+    keywordSpan keyword;
     text.keywordStartSyl = -1;
     text.keywordSylNum = -1;
+    std::string sylPath = pinyin2text(static_cast<const textClass&>(text), path, dict, textIndices, sylIndices,
+                                      param, keyword);
+    text.keywordStartSyl = keyword.startSyl;
+    text.keywordSylNum = keyword.sylNum;
+    return sylPath;
+}
+
+std::string pinyin2text(const textClass& text, const std::vector<int32_t>& path, const dictClass& dict,
+                        std::vector<int32_t>& textIndices, std::vector<int32_t>& sylIndices,
+                        const recogParam& param, keywordSpan& keyword) {
+    keyword = keywordSpan();
     textIndices.clear();
     sylIndices.clear();
     if (path.empty()) reportError("The best syllable path has zero length!");
@@ -113,12 +125,12 @@ std::string pinyin2text(textClass& text, const std::vector<int32_t>& path, const
     } else if (param.comparisonMode == 3) {
         for (size_t k = 0; k < text.m_sylVs.size(); ++k) {
             const sylEntry entry = splitSylEntry(text.m_sylVs, k);
-            const std::string keyword = "-" + entry.syllables + "-";
-            const size_t pos = sylPath.find(keyword);
+            const std::string entryText = "-" + entry.syllables + "-";
+            const size_t pos = sylPath.find(entryText);
             if (pos == std::string::npos) continue;
             if (textIndices.empty()) {
-                text.keywordStartSyl = countDashes(sylPath, pos + 1) - 1;
-                text.keywordSylNum = countDashes(keyword, keyword.size()) - 1;
+                keyword.startSyl = countDashes(sylPath, pos + 1) - 1;
+                keyword.sylNum = countDashes(entryText, entryText.size()) - 1;
             }
             textIndices.push_back(entry.textIndex);
             sylIndices.push_back(static_cast<int32_t>(k));

@@ -30,6 +30,18 @@ std::string pinyin2text(textClass& text, const std::vector<int32_t>& path, const
                         std::vector<int32_t>& textIndices, std::vector<int32_t>& sylIndices,
                         const recogParam& param);
 
+// Where keyword spotting found its first keyword: units of the path before
+// it and its unit count; -1 and -1 when nothing was spotted.
+struct keywordSpan {
+    int32_t startSyl = -1;
+    int32_t sylNum = -1;
+};
+
+// pinyin2text leaving the texts unchanged: the keyword span goes to keyword.
+std::string pinyin2text(const textClass& text, const std::vector<int32_t>& path, const dictClass& dict,
+                        std::vector<int32_t>& textIndices, std::vector<int32_t>& sylIndices,
+                        const recogParam& param, keywordSpan& keyword);
+
 // Appends the matches of sylPath (framed by "-") among the m_sylVs entries,
 // each entry read as "-" + syllables + "-": mode 0 equal, 1 the entry starts
 // with sylPath, 2 sylPath occurs in the entry. Fatal: another mode, a searched

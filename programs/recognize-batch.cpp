@@ -1,5 +1,6 @@
 // recognize-batch: recognizes or assesses every wave of a list against one
 // model set and one search net, printing a score line per file.
+#include "run/batch.h"
 #include "run/programSupport.h"
 #include "run/utility.h"
 

@@ -41,8 +41,7 @@ std::vector<int32_t> resampleTo16k(const std::vector<int32_t>& in, int32_t rate)
     return out;
 }
 
-// Appends the volume-check message of a failed check to the result; with
-// useWaveReject the message also ends the run.
+// Reports the message of a failed volume check (with useWaveReject it ends the run).
 void applyVolumeCheck(int32_t verdict, const conditionOptions& options, conditionReport& report) {
     std::string message;
     if (verdict == 1)

@@ -57,6 +57,8 @@ featureClass computeFeatures(const featureOptions& options, const int32_t* sampl
                     features.m_dim);
     features.m_data = std::move(mel.m_features);
     features.m_beginFrameId = beginFrameId;
+    features.m_beginSample = first;
+    features.m_endSample = first + length - 1;
     features.m_parameterKind = mel.m_config.m_targetKind;
     features.m_framePeriod = static_cast<int32_t>(std::min<long long>(std::llround(mel.m_config.m_targetRate), INT32_MAX));
     if (features.m_frameNum > MAX_FRAME_NUM)

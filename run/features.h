@@ -19,6 +19,8 @@ public:
     int32_t m_frameNum = 0;        // frames
     int32_t m_dim = 0;             // values per frame
     int32_t m_beginFrameId = 0;    // first frame of the kept span, in frames of the whole wave
+    int32_t m_beginSample = 0;     // first and last sample of the kept span
+    int32_t m_endSample = -1;
     uint16_t m_parameterKind = 0;  // TARGETKIND code of the configuration
     int32_t m_framePeriod = 0;     // TARGETRATE, frame shift in 100 ns
 };

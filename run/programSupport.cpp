@@ -1,10 +1,5 @@
 #include "run/programSupport.h"
 
-#include "frontend/CaudioFile.h"
-#include "run/conditionWave.h"
-#include "run/features.h"
-#include "run/recogTask.h"
-#include "run/searchNet.h"
 #include "run/utility.h"
 #include "run/outputSink.h"
 
@@ -74,67 +69,4 @@ void printBatchUsage(int argumentCount, const std::string& programName) {
 
 void applyBatchOverrides(recogParam& param, const std::vector<std::string>& args) {
     applyOverrides(param, args, "wavFileList");
-}
-
-bool applyBatchListLine(recogParam& param, const std::string& line, int lineNumber) {
-    std::vector<std::string> fields = splitString(line, '\t');
-    if (fields.size() < 3) {
-        sinkPrintf("Warning: line %d of the wave list \"%s\" has %d field(s), fewer than the three needed "
-                    "(xml file, wave file, text); skipped: %s\n",
-                    lineNumber, param.wavFileList.c_str(), static_cast<int>(fields.size()), line.c_str());
-        return false;
-    }
-    std::string text = fields[2];
-    if (param.language == "english") text = replaceAll(text, "_", " ");
-    // Through the settings table, so that a value longer than its field is reported.
-    setRecogParamValue(param, "outputXmlFile", fields[0]);
-    setRecogParamValue(param, "wavFile", replaceAll(fields[1], "\\", "/"));
-    setRecogParamValue(param, "txtFile", text);
-    if (fields.size() == 4) setRecogParamValue(param, "sylFile", fields[3]);
-    return true;
-}
-
-void recognizeBatch(recogParam& param, cmResult& result) {
-    macroClass models;
-    dictClass myDict;
-    textClass myText;
-    netClass net;
-
-    int64_t start = clockMs();
-    models.readMacro(param.macFile, true);
-    sinkPrintf("%4.3f sec: Read macro \"%s\" (modelNum=%d)\n", elapsedSeconds(start), param.macFile.c_str(),
-                models.modelNum);
-    loadLexicalResources(param, models, myDict, myText);
-    searchSizes sizes = buildSearchNet(param, models, myDict, myText, net);
-
-    std::vector<std::string> contents = readLines(param.wavFileList, '%');
-    printStrVec(contents, "contents", "");
-
-    const int lineNum = static_cast<int>(contents.size());
-    for (int i = 1; i <= lineNum; ++i) {
-        const std::string& line = contents[static_cast<size_t>(i - 1)];
-        if (line.empty() || !applyBatchListLine(param, line, i)) continue;
-        sinkPrintf("\n======> %d/%d: xmlFile=%s, wavFile=%s, txtFile=%s, sylFile=%s\n", i, lineNum,
-                    param.outputXmlFile.c_str(), param.wavFile.c_str(), param.txtFile.c_str(),
-                    param.sylFile.c_str());
-
-        conditionReport report;
-        audioRecord audio;
-        try {
-            audio = readConditionedWave(param.wavFile, conditionOptionsOf(param), report);
-        } catch (const recogError&) {
-            result.warningMessages.insert(result.warningMessages.end(), report.warnings.begin(), report.warnings.end());
-            throw;
-        }
-        result.warningMessages.insert(result.warningMessages.end(), report.warnings.begin(), report.warnings.end());
-        if (report.spectrallySubtracted) param.useDescCandidateNum = 0;
-        {
-            featureClass features = computeFeatures(featureOptionsOf(param), audio.samples.data(),
-                                                    static_cast<int32_t>(audio.samples.size()), audio.sampleRate,
-                                                    audio.bitsPerSample, PIPELINE_FRAME_SIZE, PIPELINE_OVERLAP);
-            recogCore(param, audio.samples, audio.sampleRate, audio.bitsPerSample, features, sizes.pathCapacity,
-                      sizes.candidateNum, models, myDict, myText, net, result);
-        }
-        sinkPrintf("Score = %g\n", static_cast<double>(result.score));
-    }
 }

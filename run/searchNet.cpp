@@ -71,8 +71,9 @@ void writeNormalizedTexts(const recogParam& param, const textClass& myText) {
 
 }  // namespace
 
-searchSizes buildSearchNet(recogParam& param, const macroClass& models, dictClass& myDict, textClass& myText,
-                           netClass& net) {
+searchSizes buildSearchNet(recogParam& param, const macroClass& models, const dictClass& myDict, dictClass& netDict,
+                           textClass& myText, netClass& net, bool writeMissingWordFile) {
+    if (param.language != "english") netDict.m_pronDict = myDict.m_pronDict;
     int64_t start = clockMs();
     myText.textsRead(param.txtFile);
     if (param.function == "assess") {
@@ -118,25 +119,25 @@ searchSizes buildSearchNet(recogParam& param, const macroClass& models, dictClas
 
     if (param.language == "english") {
         start = clockMs();
-        myDict.pronDictFromTexts(myText.m_txtVsNormalized, models);
+        netDict.m_pronDict = myDict.pronEntriesForTexts(myText.m_txtVsNormalized, models, writeMissingWordFile);
         sinkPrintf("%4.3f sec: Create m_pronDict from m_txtVs. (m_pronDict.size() = %d)\n", elapsedSeconds(start),
-                    static_cast<int>(myDict.m_pronDict.size()));
+                    static_cast<int>(netDict.m_pronDict.size()));
         if (!param.outputDir.empty()) {
             std::string path = param.outputDir + "/output.dic";
-            myDict.pronDictWrite(path, models);
+            netDict.pronDictWrite(path, models);
             saved(path);
         }
     }
 
     start = clockMs();
     if (!param.netFile.empty()) {
-        net.netRead(param.netFile, myDict);
+        net.netRead(param.netFile, netDict);
         sinkPrintf("%4.3f sec: Read net \"%s\" (nodeNum=%d)\n", elapsedSeconds(start), param.netFile.c_str(),
                     net.nodeNum);
     } else if (param.netType == 1 && param.sylFile.empty()) {
         buildSausageNet(myText, myDict, param);
         writeNormalizedTexts(param, myText);
-        net.netReadLines(myText.netVs, myDict);
+        net.netReadLines(myText.netVs, netDict);
         sinkPrintf("%4.3f sec: Generated sausage net (nodeNum=%d)\n", elapsedSeconds(start), net.nodeNum);
     } else {
         bool keywordMode = false, softSil = false;
@@ -148,7 +149,7 @@ searchSizes buildSearchNet(recogParam& param, const macroClass& models, dictClas
             reportError(formatString("Unknown recogParam.function = %s!", param.function.c_str()));
         }
         buildTreeNet(myText, param, keywordMode, softSil, param.useEpd == 0);
-        net.netReadLines(myText.netVs, myDict);
+        net.netReadLines(myText.netVs, netDict);
         sinkPrintf("%4.3f sec: Generated tree net (nodeNum=%d)\n", elapsedSeconds(start), net.nodeNum);
     }
 
@@ -168,6 +169,10 @@ searchSizes buildSearchNet(recogParam& param, const macroClass& models, dictClas
 
     net.setNodePenalties(static_cast<float>(param.nodePenalty));
 
+    return decoderSizesFor(net, param);
+}
+
+searchSizes decoderSizesFor(const netClass& net, const recogParam& param) {
     searchSizes sizes;
     int64_t fanOut = net.maxFanOut();
     bool keywordMode = param.comparisonMode == 3;

@@ -27,5 +27,16 @@ struct searchSizes {
 // Reads and normalizes the texts, lists them as phonetic alphabets or reads a
 // syllable file, builds or reads the net, writes the dumps into outputDir,
 // sets node penalties and sizes the decoder. May set param.netType to 0.
-searchSizes buildSearchNet(recogParam& param, const macroClass& models, dictClass& myDict, textClass& myText,
-                           netClass& net);
+// myDict holds the loaded lexicon and is only read; the units of the net
+// (the pam dictionary, or for English the entries of the texts' words) go to
+// netDict.m_pronDict, which the net's nodes index. Missing English words are
+// written to "missingWord.txt" when writeMissingWordFile is set, else named in
+// the message.
+searchSizes buildSearchNet(recogParam& param, const macroClass& models, const dictClass& myDict, dictClass& netDict,
+                           textClass& myText, netClass& net, bool writeMissingWordFile = true);
+
+// Candidates per frame and arena length of the decoder for a net: four
+// times the net's largest fan-out (twenty in keyword mode; 100 for a fan-out
+// under five), at most maxCandidateNum; five candidates of arena per
+// candidate (100 in keyword mode).
+searchSizes decoderSizesFor(const netClass& net, const recogParam& param);

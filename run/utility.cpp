@@ -45,6 +45,7 @@ namespace {
 
 std::atomic<bool> g_errorLogWritten{true};
 std::atomic<bool> g_errorLogSinglePrefix{false};
+thread_local bool t_errorLogOff = false;
 
 }  // namespace
 
@@ -53,8 +54,12 @@ void configureErrorLog(bool written, bool singlePrefix) {
     g_errorLogSinglePrefix = singlePrefix;
 }
 
+scopedErrorLogOff::scopedErrorLogOff() : m_previous(t_errorLogOff) { t_errorLogOff = true; }
+
+scopedErrorLogOff::~scopedErrorLogOff() { t_errorLogOff = m_previous; }
+
 void reportError(const std::string& message) {
-    if (!g_errorLogWritten) throw recogError(message);
+    if (!g_errorLogWritten || t_errorLogOff) throw recogError(message);
     std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);

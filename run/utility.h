@@ -31,6 +31,18 @@ std::string formatString(const char* format, ...) __attribute__((format(printf, 
 // without a second prefix. The defaults are true and false.
 void configureErrorLog(bool written, bool singlePrefix);
 
+// While alive, reportError on the calling thread writes no log.
+class scopedErrorLogOff {
+public:
+    scopedErrorLogOff();
+    ~scopedErrorLogOff();
+    scopedErrorLogOff(const scopedErrorLogOff&) = delete;
+    scopedErrorLogOff& operator=(const scopedErrorLogOff&) = delete;
+
+private:
+    bool m_previous;
+};
+
 // Milliseconds of a wall clock; elapsedSeconds(start) = (now - start) / 1000.
 int64_t clockMs();
 double elapsedSeconds(int64_t startMs);

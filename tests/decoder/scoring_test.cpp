@@ -31,7 +31,7 @@ void appendFrames(std::vector<float>& values, int n, float v) { values.insert(va
 // Ranks the result's phones against the models over the frames.
 void rank(cmResult& result, const macroClass& models, const std::vector<float>& frames, const recogParam& param) {
     viterbiClass decoder(0, models.modelNum);
-    rankPhones(result, frames.data(), DIM, static_cast<int32_t>(frames.size() / DIM), models, decoder, param);
+    rankPhones(result, frames.data(), DIM, static_cast<int32_t>(frames.size() / DIM), models, decoder, scoringOptionsOf(param));
 }
 
 // A phone as ranking leaves it.
@@ -105,7 +105,7 @@ TEST(rankPhones, aPhoneWhoseOwnModelFitsBestRanksFirstAndScoresFull) {
     EXPECT_EQ(result.nodes[0].phones[0].phoneRank, -1);
     EXPECT_TRUE(result.nodes[0].phones[0].competingModelIdx.empty());
 
-    computeTimberScores(result, 0, 1, param, models);
+    computeTimberScores(result, 0, 1, scoringOptionsOf(param), models);
     EXPECT_FLOAT_EQ(phone.timberScores[0], 100.0f);
     EXPECT_FLOAT_EQ(phone.timberScores[1], 100.0f);
     EXPECT_FLOAT_EQ(phone.timberScores[2], 100.0f);
@@ -235,7 +235,7 @@ TEST(computeTimberScores, theDefaultBellGivesOneSixthAtAQuarterRank) {
     cmResult result = readyResult({scoreNode("a", {rankedPhone("a+b", 0, 9, 0, 0.25f)})});
     setTimeRatios(result);
     recogParam param;
-    computeTimberScores(result, 0, 0, param, models);
+    computeTimberScores(result, 0, 0, scoringOptionsOf(param), models);
     const cmPhone& phone = result.nodes[0].phones[0];
     EXPECT_FLOAT_EQ(phone.timberScores[1], 100.0f / 6.0f);
     EXPECT_FLOAT_EQ(phone.timberScore, 100.0f / 6.0f);
@@ -245,7 +245,7 @@ TEST(computeTimberScores, theDefaultBellGivesOneSixthAtAQuarterRank) {
 
     // Timber score 1 takes width, slope and centre from the rank score parameters.
     result.rankScoreParams = {0.1f, 1.0f, 0.5f};
-    computeTimberScores(result, 0, 0, param, models);
+    computeTimberScores(result, 0, 0, scoringOptionsOf(param), models);
     EXPECT_FLOAT_EQ(phone.timberScores[0], 100.0f / 7.25f);
     EXPECT_DOUBLE_EQ(bellScore(0.5, 0.1, 1.0, 0.5), 100.0);
 }
@@ -261,7 +261,7 @@ TEST(computeTimberScores, cmParamFileGivesEachModelItsBell) {
                                   "d+b\t1\t2\t3\t4\t[0.05 0.5 0]\n");
     cmResult result = readyResult({scoreNode("c", {rankedPhone("c+b", 0, 9, 1, 0.25f)})});
     setTimeRatios(result);
-    computeTimberScores(result, 0, 0, param, models);
+    computeTimberScores(result, 0, 0, scoringOptionsOf(param), models);
     const cmPhone& phone = result.nodes[0].phones[0];
     EXPECT_FLOAT_EQ(phone.timberScores[1], 100.0f / 7.25f);
     EXPECT_EQ(phone.cmParams[0], 0.1f);
@@ -281,7 +281,7 @@ TEST(computeTimberScores, refusesAnUnparsableOrShortCmParamFile) {
     setTimeRatios(result);
     std::string message;
     std::string printed =
-        printedBy([&] { message = errorOf([&] { computeTimberScores(result, 0, 0, param, models); }); });
+        printedBy([&] { message = errorOf([&] { computeTimberScores(result, 0, 0, scoringOptionsOf(param), models); }); });
     const std::string diagnostics = "modelName=c+b\nmodelIndex=1\ncontents[1]=c+b\t1\t2\t3\t[0.1 1 0]\n";
     EXPECT_EQ(printed.substr(0, diagnostics.size()), diagnostics);
     EXPECT_EQ(withoutLine(message), "Error: Cannot parse " + param.cmParamFile + " (line N of file mlf)");
@@ -289,10 +289,10 @@ TEST(computeTimberScores, refusesAnUnparsableOrShortCmParamFile) {
     // A line for a model that is not scored is not parsed.
     cmResult other = readyResult({scoreNode("a", {rankedPhone("a+b", 0, 9, 0, 0.25f)})});
     setTimeRatios(other);
-    EXPECT_EQ(errorOf([&] { computeTimberScores(other, 0, 0, param, models); }), "");
+    EXPECT_EQ(errorOf([&] { computeTimberScores(other, 0, 0, scoringOptionsOf(param), models); }), "");
 
     param.cmParamFile = dir.write("short.txt", "a+b\t1\t2\t3\t4\t[0.05 0.5 0]\nc+b\t1\t2\t3\t4\t[0.1 1 0]\n");
-    EXPECT_EQ(withoutLine(errorOf([&] { computeTimberScores(other, 0, 0, param, models); })),
+    EXPECT_EQ(withoutLine(errorOf([&] { computeTimberScores(other, 0, 0, scoringOptionsOf(param), models); })),
               "Error: " + param.cmParamFile +
                   " has 2 parameter lines for 3 models; the lines of models 2 to 2 are missing (line N of file mlf)");
 }
@@ -304,7 +304,7 @@ TEST(computeTimberScores, timberScore3PlacesThePhoneBetweenItsWorstAndBestCompet
             readyResult({scoreNode("a", {rankedPhone("a+b", 0, 9, 0, 0.0f, logLike, {0, 1, 2}, logLikes)})});
         setTimeRatios(result);
         recogParam param;
-        computeTimberScores(result, 0, 0, param, models);
+        computeTimberScores(result, 0, 0, scoringOptionsOf(param), models);
         return result.nodes[0].phones[0].timberScores[2];
     };
     EXPECT_FLOAT_EQ(score3(-10, {-10, -20, -30}), 100.0f);
@@ -319,7 +319,7 @@ TEST(computeTimberScores, timberScore4IsThePosteriorWithModelCountsAsPriors) {
         cmResult result = readyResult({scoreNode("a", {rankedPhone("a+b", 0, 9, 0, 0.0f, -10, {0, 1}, {-10, -10})})});
         setTimeRatios(result);
         recogParam param;
-        computeTimberScores(result, 0, 0, param, set);
+        computeTimberScores(result, 0, 0, scoringOptionsOf(param), set);
         return result.nodes[0].phones[0].timberScores[3];
     };
     EXPECT_FLOAT_EQ(score4(models), 50.0f);
@@ -334,7 +334,7 @@ TEST(computeTimberScores, aNodeScoreIsTheTimeWeightedMeanOfItsScoredPhones) {
                                       rankedPhone("c+b", 20, 49, 1, 0.25f)})});
     setTimeRatios(result);
     recogParam param;
-    computeTimberScores(result, 0, 0, param, models);
+    computeTimberScores(result, 0, 0, scoringOptionsOf(param), models);
     const cmNode& node = result.nodes[0];
     EXPECT_FLOAT_EQ(node.timberScores[1], 0.25f * 100.0f + 0.75f * 100.0f / 6.0f);
     EXPECT_FLOAT_EQ(node.timberScore, node.timberScores[1]);
@@ -348,7 +348,7 @@ TEST(computeTimberScores, theNodeValueOfTimberScore4IsCappedAt100) {
     cmResult result = readyResult({scoreNode("a", {rankedPhone("a+b", 0, 9, 0, 0.0f, -10, {1}, {-20})})});
     setTimeRatios(result);
     recogParam param;
-    computeTimberScores(result, 0, 0, param, models);
+    computeTimberScores(result, 0, 0, scoringOptionsOf(param), models);
     EXPECT_GT(result.nodes[0].phones[0].timberScores[3], 100.0f);
     EXPECT_EQ(result.nodes[0].timberScores[3], 100.0f);
 }
@@ -361,7 +361,7 @@ TEST(computeTimberScores, aNodeOfSilPlusPhonesOnlyScoresZero) {
                      scoreNode("sil", {rankedPhone("sil", 30, 39, 0, 0.5f)})});
     setTimeRatios(result);
     recogParam param;
-    computeTimberScores(result, 0, 2, param, models);
+    computeTimberScores(result, 0, 2, scoringOptionsOf(param), models);
     for (int k = 0; k < 2; ++k) {
         const cmNode& node = result.nodes[static_cast<size_t>(k)];
         for (int i = 0; i < 4; ++i) EXPECT_EQ(node.timberScores[i], 0.0f) << node.name;
@@ -382,7 +382,7 @@ TEST(computeTimberScores, theOverallScoreIsTheDurationWeightedMeanDiscounted) {
     result.recogSylNum = 3;
     result.textSylNum = 2;
     recogParam param;
-    computeTimberScores(result, 0, 2, param, models);
+    computeTimberScores(result, 0, 2, scoringOptionsOf(param), models);
     const float avg2 = (100.0f * 10 + 100.0f / 6.0f * 30) / 40;
     EXPECT_FLOAT_EQ(result.avgTimberScore[1], avg2);
     EXPECT_FLOAT_EQ(result.avgTimberScore[0], avg2);  // same bell for timber score 1 here
@@ -394,11 +394,11 @@ TEST(computeTimberScores, theOverallScoreIsTheDurationWeightedMeanDiscounted) {
 
     // Keyword mode: no text syllable count, no syllable factor.
     result.textSylNum = -1;
-    computeTimberScores(result, 0, 2, param, models);
+    computeTimberScores(result, 0, 2, scoringOptionsOf(param), models);
     EXPECT_FLOAT_EQ(result.score, avg2 * 0.8f * 0.9f * 0.9f);
 
     // Only the range counts; nodes outside it keep -1.
-    computeTimberScores(result, 2, 2, param, models);
+    computeTimberScores(result, 2, 2, scoringOptionsOf(param), models);
     EXPECT_EQ(result.nodes[1].timberScore, -1.0f);
     EXPECT_FLOAT_EQ(result.avgTimberScore[1], 100.0f / 6.0f);
 }
@@ -413,17 +413,17 @@ TEST(computeTimberScores, readsTheParameterFilesOnceAndRefusesMissingNumbers) {
     recogParam param;
     param.phoneRank2scoreParamFile = dir.write("rank.txt", "0.1 1\n0.25\n");
     param.scoreDiscountParamFile = dir.write("discount.txt", "1 1 1 1 1 1 0.5\n");
-    std::string printed = printedBy([&] { computeTimberScores(result, 0, 0, param, models); });
+    std::string printed = printedBy([&] { computeTimberScores(result, 0, 0, scoringOptionsOf(param), models); });
     EXPECT_EQ(printed, "\tRead " + param.scoreDiscountParamFile + "...\n");
     EXPECT_EQ(result.rankScoreParams, (std::vector<float>{0.1f, 1.0f, 0.25f}));
     EXPECT_EQ(result.discountRatio.size(), 7u);
     EXPECT_FLOAT_EQ(result.nodes[0].phones[0].timberScores[0], 100.0f);
     // Held values are not read again.
-    EXPECT_EQ(printedBy([&] { computeTimberScores(result, 0, 0, param, models); }), "");
+    EXPECT_EQ(printedBy([&] { computeTimberScores(result, 0, 0, scoringOptionsOf(param), models); }), "");
 
     result.rankScoreParams.clear();
     param.phoneRank2scoreParamFile = dir.write("rank2.txt", "0.1 1\n");
-    EXPECT_EQ(withoutLine(errorOf([&] { computeTimberScores(result, 0, 0, param, models); })),
+    EXPECT_EQ(withoutLine(errorOf([&] { computeTimberScores(result, 0, 0, scoringOptionsOf(param), models); })),
               "Error: " + param.phoneRank2scoreParamFile +
                   " holds 2 numbers; the rank score needs 3 (width, slope, centre) (line N of file mlf)");
 
@@ -431,14 +431,14 @@ TEST(computeTimberScores, readsTheParameterFilesOnceAndRefusesMissingNumbers) {
     result.discountRatio.clear();
     param.scoreDiscountParamFile = dir.write("discount6.txt", "1 1 1 1 1 1\n");
     std::string message;
-    printedBy([&] { message = errorOf([&] { computeTimberScores(result, 0, 0, param, models); }); });
+    printedBy([&] { message = errorOf([&] { computeTimberScores(result, 0, 0, scoringOptionsOf(param), models); }); });
     EXPECT_EQ(withoutLine(message), "Error: " + param.scoreDiscountParamFile +
                                         " holds 6 numbers; one discount ratio is needed for each of the 7 discount "
                                         "types (line N of file mlf)");
     EXPECT_TRUE(result.discountRatio.empty());
 
     param.scoreDiscountParamFile = dir.file("none.txt");
-    printedBy([&] { message = errorOf([&] { computeTimberScores(result, 0, 0, param, models); }); });
+    printedBy([&] { message = errorOf([&] { computeTimberScores(result, 0, 0, scoringOptionsOf(param), models); }); });
     EXPECT_NE(message.find("Cannot open file " + param.scoreDiscountParamFile), std::string::npos);
 }
 
@@ -463,7 +463,7 @@ TEST(countDiscounts, aCleanCompletePathHasNoDiscountAndOnlyTheSyllableRatioScale
     countDiscounts(result, 0, 4, true);
     EXPECT_EQ(result.discountOccurrence, std::vector<int32_t>(7, 0));
     recogParam param;
-    computeTimberScores(result, 0, 4, param, models);
+    computeTimberScores(result, 0, 4, scoringOptionsOf(param), models);
     EXPECT_FLOAT_EQ(result.score, 100.0f * 1.5f);
 }
 

@@ -15,6 +15,7 @@
 #include <random>
 #include <string>
 #include <utility>
+#include <array>
 #include <vector>
 
 // A net from the sylIndex of every node (-1: null node "!NULL") and its links
@@ -166,12 +167,12 @@ public:
                 x.logLike += model.transP[h + 1][h + 1] + b(i, m, h);
             }
             // Recombination with the whole table of every node cleared.
-            for (int32_t p = 0; p < j; ++p)
-                net.nodes[static_cast<size_t>(cand[static_cast<size_t>(p)]->nodeIdx)].decoderWork.fill(-1);
+            std::vector<std::array<int32_t, MAX_STATE_NUM_IN_SYL>> table(net.nodes.size());
+            for (int32_t p = 0; p < j; ++p) table[static_cast<size_t>(cand[static_cast<size_t>(p)]->nodeIdx)].fill(-1);
             for (int32_t p = 0; p < j; ++p) {
                 refCandidate* c = cand[static_cast<size_t>(p)];
-                int32_t& slot = net.nodes[static_cast<size_t>(c->nodeIdx)]
-                                    .decoderWork[static_cast<size_t>(c->phoneIdx * 3 + c->stateIdx)];
+                int32_t& slot =
+                    table[static_cast<size_t>(c->nodeIdx)][static_cast<size_t>(c->phoneIdx * 3 + c->stateIdx)];
                 if (slot == -1) {
                     slot = p;
                 } else if (c->logLike > cand[static_cast<size_t>(slot)]->logLike) {

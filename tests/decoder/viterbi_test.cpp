@@ -297,7 +297,6 @@ TEST(viterbiSearch, recombinationKeepsTheBetterAndOnTiesTheLowerPosition) {
     place(2, 3, 0, 0, -9.0f);
     place(3, 3, 0, 0, -4.0f);  // better than position 2: survives
     place(4, 2, 0, 2, -7.0f);  // another state of node 2: untouched
-    c.net.nodes[2].decoderWork.fill(3);  // stale entries from before do not matter
     v.recombineCandidates(c.net, 5);
     EXPECT_EQ(v.candidateAt(0).logLike, -5.0f);
     EXPECT_EQ(v.candidateAt(1).logLike, LOG_ZERO_SCORE);

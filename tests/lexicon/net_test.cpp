@@ -55,9 +55,7 @@ TEST(buildTreeNet, twoSequencesShareTheirFirstSyllable) {
         EXPECT_EQ(node.nextNodes, expectedNext[i]);
         EXPECT_EQ(node.nextRealNodes, expectedReal[i]);
         EXPECT_EQ(node.nodeFlag, 0);
-        EXPECT_EQ(node.decoderMark, 0);
         EXPECT_EQ(node.penalty, 0.0f);
-        EXPECT_TRUE(std::all_of(node.decoderWork.begin(), node.decoderWork.end(), [](int32_t v) { return v == 0; }));
     }
     EXPECT_EQ(netWords(net), (strings{"!NULL", "!NULL", "sil", "sil", "ni", "hao", "men"}));
     EXPECT_EQ(net.maxFanOut(), 2);

@@ -1,6 +1,7 @@
 // The batch program: its command line, the settings taken from each list
 // line, and whole batches over synthetic sounds against one search net.
 #include "pipelineFixtures.h"
+#include "run/batch.h"
 #include "run/programSupport.h"
 #include "run/utility.h"
 

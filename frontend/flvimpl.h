@@ -1,7 +1,9 @@
 // FLV input: the Nellymoser audio track of an FLV file as samples.
 //
 // The container is parsed here; each 64-byte Nellymoser block is decoded by
-// libavcodec into 256 samples. Unlike every other reader, a corrupt FLV file
+// libavcodec into 256 samples. libavcodec and libavutil are not linked: they
+// are opened by soname (dlopen) at the first FLV file a process decodes, so a
+// process that reads only WAV or raw audio never maps them. Unlike every other reader, a corrupt FLV file
 // or a stream that is not Nellymoser ends the process with status -1 (255)
 // after a message on standard error, without an error log.
 #pragma once
@@ -37,8 +39,9 @@ std::vector<int32_t> readFlvAudioFile(const std::string& path, int32_t& sampleRa
 // midstream") and a tag that runs past the end of the file ("tag runs past the
 // end of the file"); and after "stream is not Nellymoser" (parseAudioFlags).
 // Audio data after the flags byte is decoded in whole blocks; a remainder
-// shorter than a block is ignored. A decoder that libavcodec cannot provide is
-// reported through reportError.
+// shorter than a block is ignored. Libraries that cannot be loaded (see
+// nellyCodecLoadError, whose message is reported) and a decoder that libavcodec
+// cannot provide are reported through reportError.
 std::vector<int16_t> decodeFlvAudio(const std::string& path, int32_t& sampleRate, int32_t& bitsPerSample,
                                     int32_t& channelCount);
 
@@ -53,3 +56,23 @@ void parseAudioFlags(uint8_t flags, int32_t& sampleRate, int32_t& bitsPerSample,
 // 32767 or more gives 32767, -32768 or less gives -32768, anything else is
 // truncated toward zero.
 int16_t nellySampleToInt16(float value);
+
+// The sonames of the libraries the Nellymoser decoder is loaded from, each
+// list tried in order.
+struct nellyCodecSonames {
+    std::vector<std::string> avutil;
+    std::vector<std::string> avcodec;
+};
+
+// The sonames decodeFlvAudio tries: for each library the major version of the
+// headers this program was compiled with (their struct layouts are the ones
+// the decoder uses), then the unversioned development link.
+nellyCodecSonames defaultNellyCodecSonames();
+
+// Opens libavutil, then libavcodec, each by the first of its sonames that
+// loads, checks that their major versions are those of the headers and
+// resolves every function the decoder calls, then closes them again. Returns
+// "" when all of that succeeds, else the message (naming the library, the
+// sonames tried or the missing function) that decodeFlvAudio reports when it
+// fails with the default sonames.
+std::string nellyCodecLoadError(const nellyCodecSonames& sonames);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <random>
+#include <thread>
 #include <sys/wait.h>
 
 using flvFixture::audioTag;
@@ -270,4 +271,59 @@ TEST(FlvDecodeDeathTest, DamagedFilesNeverCrash) {
             exitedNormallyOrDeliberately, "")
             << "variant " << i;
     }
+}
+
+// The decoder's libraries are opened by soname at run time; these cases name
+// other sonames to see each way loading can fail.
+TEST(FlvCodecLibraries, DefaultSonamesLoadAndFailuresNameTheLibrary) {
+    nellyCodecSonames defaults = defaultNellyCodecSonames();
+    ASSERT_FALSE(defaults.avutil.empty());
+    ASSERT_FALSE(defaults.avcodec.empty());
+    // The headers' major versions come first: their struct layouts are used.
+    EXPECT_EQ(defaults.avutil.front(), "libavutil.so." + std::to_string(LIBAVUTIL_VERSION_MAJOR));
+    EXPECT_EQ(defaults.avcodec.front(), "libavcodec.so." + std::to_string(LIBAVCODEC_VERSION_MAJOR));
+    EXPECT_EQ(nellyCodecLoadError(defaults), "");
+
+    // A soname that does not load is passed over for the next one.
+    nellyCodecSonames fallback = defaults;
+    fallback.avcodec.insert(fallback.avcodec.begin(), "libnoSuchCodec.so.1");
+    EXPECT_EQ(nellyCodecLoadError(fallback), "");
+
+    nellyCodecSonames noCodec{defaults.avutil, {"libnoSuchCodec.so.1", "libnoSuchCodec.so"}};
+    std::string error = nellyCodecLoadError(noCodec);
+    EXPECT_EQ(error.rfind("Cannot load libavcodec for FLV audio (tried libnoSuchCodec.so.1, libnoSuchCodec.so): ", 0), 0u)
+        << error;
+    EXPECT_NE(error.find("libnoSuchCodec.so: cannot open shared object file"), std::string::npos) << error;
+
+    nellyCodecSonames noUtil{{"libnoSuchUtil.so.1"}, defaults.avcodec};
+    error = nellyCodecLoadError(noUtil);
+    EXPECT_EQ(error.rfind("Cannot load libavutil for FLV audio (tried libnoSuchUtil.so.1): ", 0), 0u) << error;
+    EXPECT_EQ(nellyCodecLoadError({defaults.avutil, {}}),
+              "Cannot load libavcodec for FLV audio (tried no name): no soname to try");
+
+    // A library that loads but lacks the functions: the first one looked up is named.
+    EXPECT_EQ(nellyCodecLoadError({defaults.avutil, {"libm.so.6"}}),
+              "Cannot use libavcodec for FLV audio: libm.so.6 has no function avcodec_version");
+    EXPECT_EQ(nellyCodecLoadError({{"libm.so.6"}, defaults.avcodec}),
+              "Cannot use libavutil for FLV audio: libm.so.6 has no function avutil_version");
+}
+
+// Files decoded at once on several threads (the first of them may be the one
+// that loads the libraries) each get their own decoder and the same samples as
+// one at a time.
+TEST(FlvDecode, ConcurrentDecodesMatchTheReference) {
+    std::string blocks = nellyBlocks(8);
+    std::vector<int16_t> expected = to16(flvFixture::referenceDecode(blocks));
+    scratchDir dir;
+    std::string path = dir.write("t.flv", flvFixture::file({audioTag(0x52, blocks)}));
+    constexpr int THREADS = 4;
+    std::vector<std::vector<int16_t>> results(THREADS);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < THREADS; ++t)
+        threads.emplace_back([&, t] {
+            int32_t rate = 0, bits = 0, channels = 0;
+            for (int round = 0; round < 5; ++round) results[t] = decodeFlvAudio(path, rate, bits, channels);
+        });
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < THREADS; ++t) EXPECT_EQ(results[t], expected) << "thread " << t;
 }

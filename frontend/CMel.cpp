@@ -1,5 +1,7 @@
 #include "frontend/CMel.h"
 
+#include "lib/fftwPlan.h"
+
 #include "run/utility.h"
 #include "run/outputSink.h"
 
@@ -249,8 +251,7 @@ void CMel::buildTables() {
         m_plan.reset();
         m_fftIn.assign(N, 0.0f);
         m_fftOut.assign(2 * (M + 1), 0.0f);
-        m_plan.reset(fftwf_plan_dft_r2c_1d(N, m_fftIn.data(), reinterpret_cast<fftwf_complex*>(m_fftOut.data()),
-                                           FFTW_ESTIMATE));
+        m_plan = planRealToComplex(N, m_fftIn.data(), reinterpret_cast<fftwf_complex*>(m_fftOut.data()));
         if (!m_plan) reportError(formatString("Cannot plan a %d-point FFT (line %d of %s)", N, __LINE__, UNIT));
         m_planSize = N;
     }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "lib/fftwPlan.h"
+
 #include <fftw3.h>
 
 #include "frontend/featureLayout.h"
@@ -114,9 +116,6 @@ public:
     std::vector<float> m_features;
 
 private:
-    struct planDeleter {
-        void operator()(fftwf_plan_s* plan) const { fftwf_destroy_plan(plan); }
-    };
     void checkConfig(int32_t sampleRate);
     void buildTables();
     void normaliseEnergy();
@@ -127,6 +126,6 @@ private:
     std::vector<float> m_fftIn;     // N real inputs
     std::vector<float> m_fftOut;    // N/2 + 1 complex outputs, interleaved
     std::vector<float> m_channels;  // NUMCHANS + 2 channel sums, 1-based
-    std::unique_ptr<fftwf_plan_s, planDeleter> m_plan;
+    fftwPlanPtr m_plan;
     int32_t m_planSize = 0;
 };

@@ -1,5 +1,7 @@
 #include "frontend/noiseSubtraction.h"
 
+#include "lib/fftwPlan.h"
+
 #include "run/utility.h"
 #include "run/outputSink.h"
 
@@ -12,11 +14,6 @@
 #include <type_traits>
 
 namespace {
-
-struct fftwPlanDeleter {
-    void operator()(std::remove_pointer_t<fftwf_plan> * plan) const { fftwf_destroy_plan(plan); }
-};
-using fftwPlanPtr = std::unique_ptr<std::remove_pointer_t<fftwf_plan>, fftwPlanDeleter>;
 
 // Frame geometry of spectral subtraction at rate fs.
 struct specSubFrames {
@@ -65,8 +62,8 @@ std::vector<int32_t> spectralSubtraction(const std::vector<int32_t>& samples, in
     std::vector<float> frame(static_cast<size_t>(n));
     std::vector<std::complex<float>> spectrum(static_cast<size_t>(bins));
     fftwf_complex* spectrumData = reinterpret_cast<fftwf_complex*>(spectrum.data());
-    fftwPlanPtr forward(fftwf_plan_dft_r2c_1d(n, frame.data(), spectrumData, FFTW_ESTIMATE));
-    fftwPlanPtr backward(fftwf_plan_dft_c2r_1d(n, spectrumData, frame.data(), FFTW_ESTIMATE));
+    fftwPlanPtr forward = planRealToComplex(n, frame.data(), spectrumData);
+    fftwPlanPtr backward = planComplexToReal(n, spectrumData, frame.data());
     if (!forward || !backward)
         reportError(formatString("Cannot plan a transform of length %d (line %d of %s)", n, __LINE__, "specSub"));
 

@@ -9,9 +9,9 @@
 
 static const char* const UNIT = "text";
 
-void textClass::textsRead(const std::string& txtFile) {
+void textClass::textsRead(const std::string& txtFile, bool literal) {
     m_txtVs.clear();
-    if (fileExists(txtFile)) {
+    if (!literal && fileExists(txtFile)) {
         m_txtVs = readLines(txtFile, 0);
     } else {
         if (txtFile.empty())

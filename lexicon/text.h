@@ -40,8 +40,9 @@ public:
     int32_t keywordSylNum = 0;                 // and its unit count
 
     // m_txtVs = the lines of the file of that name or, when there is no such
-    // file, the value split at "#". An empty value or no text is reported.
-    void textsRead(const std::string& txtFile);
+    // file, the value split at "#". With literal the value is never taken as
+    // a file name. An empty value or no text is reported.
+    void textsRead(const std::string& txtFile, bool literal = false);
 
     // Replaces target by the rules of a normalization map (lines split at the
     // separator, at least three fields). An empty path gives no rules. A "$" or "^"

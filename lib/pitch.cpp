@@ -1,5 +1,7 @@
 #include "lib/pitch.h"
 
+#include "lib/fftwPlan.h"
+
 #include "lib/audio.h"
 #include "run/utility.h"
 #include "run/outputSink.h"
@@ -35,11 +37,6 @@ int32_t truncToInt(double v) {
     return static_cast<int32_t>(v);
 }
 
-struct fftwPlanDeleter {
-    void operator()(fftwf_plan_s* plan) const { fftwf_destroy_plan(plan); }
-};
-using fftwPlanPtr = std::unique_ptr<fftwf_plan_s, fftwPlanDeleter>;
-
 // Autocorrelation of frames through the FFT: the same sums as frame2acf,
 // computed in O(N log N) per frame with an FFT long enough that no lag wraps.
 class autocorrelationClass {
@@ -50,8 +47,8 @@ public:
         m_time.assign(m_fftSize, 0.0f);
         m_freq.assign(2 * (m_fftSize / 2 + 1), 0.0f);
         fftwf_complex* freq = reinterpret_cast<fftwf_complex*>(m_freq.data());
-        m_forward.reset(fftwf_plan_dft_r2c_1d(m_fftSize, m_time.data(), freq, FFTW_ESTIMATE));
-        m_backward.reset(fftwf_plan_dft_c2r_1d(m_fftSize, freq, m_time.data(), FFTW_ESTIMATE));
+        m_forward = planRealToComplex(m_fftSize, m_time.data(), freq);
+        m_backward = planComplexToReal(m_fftSize, freq, m_time.data());
         if (!m_forward || !m_backward)
             reportError(formatString("Cannot plan a %d-point FFT (line %d of file %s)", m_fftSize, __LINE__, UNIT));
     }

@@ -6,6 +6,7 @@
 namespace {
 
 thread_local std::string* t_capture = nullptr;
+thread_local bool t_passThrough = false;
 thread_local bool t_silent = false;
 
 }  // namespace
@@ -14,10 +15,15 @@ void sinkPrintf(const char* format, ...) {
     if (t_silent) return;
     va_list args;
     va_start(args, format);
-    if (!t_capture) {
-        std::vprintf(format, args);
-        va_end(args);
-        return;
+    if (!t_capture || t_passThrough) {
+        va_list copy;
+        va_copy(copy, args);
+        std::vprintf(format, copy);
+        va_end(copy);
+        if (!t_capture) {
+            va_end(args);
+            return;
+        }
     }
     va_list copy;
     va_copy(copy, args);
@@ -35,9 +41,16 @@ void sinkPrintf(const char* format, ...) {
     va_end(args);
 }
 
-scopedOutputCapture::scopedOutputCapture() : m_previous(t_capture) { t_capture = &m_text; }
+scopedOutputCapture::scopedOutputCapture(bool passThrough)
+    : m_previous(t_capture), m_previousPassThrough(t_passThrough) {
+    t_capture = &m_text;
+    t_passThrough = passThrough;
+}
 
-scopedOutputCapture::~scopedOutputCapture() { t_capture = m_previous; }
+scopedOutputCapture::~scopedOutputCapture() {
+    t_capture = m_previous;
+    t_passThrough = m_previousPassThrough;
+}
 
 scopedOutputSilence::scopedOutputSilence() : m_previous(t_silent) { t_silent = true; }
 

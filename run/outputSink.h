@@ -12,10 +12,11 @@
 void sinkPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // While alive, the lines of the calling thread go into text() instead of
-// standard output; an enclosing capture resumes when it ends.
+// standard output (with passThrough, into both); an enclosing capture resumes
+// when it ends.
 class scopedOutputCapture {
 public:
-    scopedOutputCapture();
+    explicit scopedOutputCapture(bool passThrough = false);
     ~scopedOutputCapture();
     scopedOutputCapture(const scopedOutputCapture&) = delete;
     scopedOutputCapture& operator=(const scopedOutputCapture&) = delete;
@@ -24,6 +25,7 @@ public:
 private:
     std::string m_text;
     std::string* m_previous;
+    bool m_previousPassThrough;
 };
 
 // While alive, the lines of the calling thread are dropped.

@@ -64,6 +64,8 @@ const std::vector<paramKey>& paramKeys() {
         {"addLink4forwardJump", nullptr, &recogParam::addLink4forwardJump},
         {"addLink4skippableTrailingSil", nullptr, &recogParam::addLink4skippableTrailingSil},
         {"addLink4skippableLeadingSil", nullptr, &recogParam::addLink4skippableLeadingSil},
+        {"jsonFile", &recogParam::jsonFile, nullptr},
+        {"minCandidateNum", nullptr, &recogParam::minCandidateNum},
     };
     return keys;
 }

@@ -63,6 +63,8 @@ public:
     int32_t addLink4forwardJump;
     int32_t addLink4skippableTrailingSil;
     int32_t addLink4skippableLeadingSil;
+    std::string jsonFile;                  // recognize: the JSON result document; empty = none
+    int32_t minCandidateNum;               // floor of the decoder's candidate count; 0 = none
 };
 
 // Sets every field to its default, then reads key=value lines from the file.

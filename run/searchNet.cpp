@@ -72,10 +72,10 @@ void writeNormalizedTexts(const recogParam& param, const textClass& myText) {
 }  // namespace
 
 searchSizes buildSearchNet(recogParam& param, const macroClass& models, const dictClass& myDict, dictClass& netDict,
-                           textClass& myText, netClass& net, bool writeMissingWordFile) {
+                           textClass& myText, netClass& net, const netBuildOptions& options) {
     if (param.language != "english") netDict.m_pronDict = myDict.m_pronDict;
     int64_t start = clockMs();
-    myText.textsRead(param.txtFile);
+    myText.textsRead(param.txtFile, options.literalTexts);
     if (param.function == "assess") {
         std::string joined = joinStrings(myText.m_txtVs, " ");
         myText.m_txtVs.assign(1, joined);
@@ -119,7 +119,7 @@ searchSizes buildSearchNet(recogParam& param, const macroClass& models, const di
 
     if (param.language == "english") {
         start = clockMs();
-        netDict.m_pronDict = myDict.pronEntriesForTexts(myText.m_txtVsNormalized, models, writeMissingWordFile);
+        netDict.m_pronDict = myDict.pronEntriesForTexts(myText.m_txtVsNormalized, models, options.writeMissingWordFile);
         sinkPrintf("%4.3f sec: Create m_pronDict from m_txtVs. (m_pronDict.size() = %d)\n", elapsedSeconds(start),
                     static_cast<int>(netDict.m_pronDict.size()));
         if (!param.outputDir.empty()) {

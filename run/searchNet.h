@@ -29,11 +29,13 @@ struct searchSizes {
 // sets node penalties and sizes the decoder. May set param.netType to 0.
 // myDict holds the loaded lexicon and is only read; the units of the net
 // (the pam dictionary, or for English the entries of the texts' words) go to
-// netDict.m_pronDict, which the net's nodes index. Missing English words are
-// written to "missingWord.txt" when writeMissingWordFile is set, else named in
-// the message.
+// netDict.m_pronDict, which the net's nodes index.
+struct netBuildOptions {
+    bool writeMissingWordFile = true;  // missing English words to "missingWord.txt" (else only in the message)
+    bool literalTexts = false;         // txtFile holds the texts themselves, never a file name
+};
 searchSizes buildSearchNet(recogParam& param, const macroClass& models, const dictClass& myDict, dictClass& netDict,
-                           textClass& myText, netClass& net, bool writeMissingWordFile = true);
+                           textClass& myText, netClass& net, const netBuildOptions& options = netBuildOptions());
 
 // Candidates per frame and arena length of the decoder for a net: four
 // times the net's largest fan-out (twenty in keyword mode; 100 for a fan-out

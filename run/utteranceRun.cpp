@@ -67,6 +67,7 @@ recogParam utteranceParam(const recogParam& base, const utteranceSettings& setti
     param.outputXmlFile = settings.outputXmlFile;
     param.getPitch = settings.getPitch;
     if (settings.spectrallySubtracted) param.useDescCandidateNum = 0;
+    if (!settings.function.empty()) param.function = settings.function;
     return param;
 }
 
@@ -74,8 +75,11 @@ recogParam utteranceParam(const recogParam& base, const utteranceSettings& setti
 void prepareNet(utteranceRun& run) {
     if (run.settings.ownTexts) {
         run.ownText.m_textNormSp = run.res.normalization.m_textNormSp;
+        netBuildOptions options;
+        options.writeMissingWordFile = run.settings.writeMissingWordFile;
+        options.literalTexts = run.settings.literalTexts;
         run.sizes = buildSearchNet(run.param, run.res.models, run.res.lexicon, run.ownDict, run.ownText, run.ownNet,
-                                   run.settings.writeMissingWordFile);
+                                   options);
         run.net = &run.ownNet;
         run.dict = &run.ownDict;
         run.text = &run.ownText;

@@ -42,6 +42,12 @@ struct utteranceSettings {
     // Missing English words go to "missingWord.txt" (the programs) rather
     // than only into the message (library callers).
     bool writeMissingWordFile = true;
+    // txtFile holds the texts themselves and is never taken as a file name
+    // (texts that come from a list or a request).
+    bool literalTexts = false;
+    // "recog" or "assess" in place of the parameters' function; "" = theirs
+    // (one set of resources serves both).
+    std::string function;
 };
 
 // The settings of an utterance that uses the shared net, taken from the

@@ -66,6 +66,7 @@ const std::vector<paramKey>& paramKeys() {
         {"addLink4skippableLeadingSil", nullptr, &recogParam::addLink4skippableLeadingSil},
         {"jsonFile", &recogParam::jsonFile, nullptr},
         {"minCandidateNum", nullptr, &recogParam::minCandidateNum},
+        {"calibrationFile", &recogParam::calibrationFile, nullptr},
     };
     return keys;
 }

@@ -65,6 +65,7 @@ public:
     int32_t addLink4skippableLeadingSil;
     std::string jsonFile;                  // recognize: the JSON result document; empty = none
     int32_t minCandidateNum;               // floor of the decoder's candidate count; 0 = none
+    std::string calibrationFile;           // calibration to human scores (run/calibration.h); empty = none
 };
 
 // Sets every field to its default, then reads key=value lines from the file.

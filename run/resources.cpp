@@ -52,6 +52,11 @@ void loadResources(const recogParam& param, const resourceOptions& options, reco
     }
     loadLexicalResources(param, resources.models, resources.lexicon, resources.normalization);
     resources.scoring = loadScoringTables(param);
+    if (!param.calibrationFile.empty()) {
+        resources.calibration.load(param.calibrationFile);
+        resources.calibration.checkTarget(calibrationTargetOf(resources.models, param));
+        resources.hasCalibration = true;
+    }
     if (options.buildNet) {
         resources.netText.m_textNormSp = resources.normalization.m_textNormSp;
         resources.sizes = buildSearchNet(resources.param, resources.models, resources.lexicon, resources.netDict,

@@ -6,6 +6,7 @@
 
 #include "decoder/cmResult.h"
 #include "decoder/macro.h"
+#include "run/calibration.h"
 #include "lexicon/dict.h"
 #include "lexicon/net.h"
 #include "lexicon/text.h"
@@ -51,10 +52,13 @@ public:
     textClass netText;           // texts and syllable sequences of the shared net
     netClass net;
     searchSizes sizes;           // decoder sizes of the shared net
+    bool hasCalibration = false; // calibration holds param.calibrationFile, checked against the models
+    calibrationClass calibration;
 };
 
 // Loads the resources the parameters name, printing each stage's progress
 // line: the models ("Read <mac> (modelNum=..) and <count>", or "Read macro"
 // without the count file), the lexical resources, and with options.buildNet
-// the shared net. Every fault is reported.
+// the shared net, and the calibration file when one is named (refused when
+// fitted for another model set or configuration). Every fault is reported.
 void loadResources(const recogParam& param, const resourceOptions& options, recogResources& resources);

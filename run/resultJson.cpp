@@ -1,5 +1,6 @@
 #include "run/resultJson.h"
 
+#include "decoder/measures.h"
 #include "decoder/mlf.h"
 #include "decoder/scoring.h"
 #include "run/utility.h"
@@ -128,6 +129,13 @@ json soundsLike(const cmPhone& phone, const std::vector<std::string>& names, tex
     return nullptr;
 }
 
+// Measurements for calibration (decoder/measures.h), by name.
+json measureObject(const float (&values)[PHONE_MEASURE_NUM]) {
+    json m = json::object();
+    for (int32_t i = 0; i < PHONE_MEASURE_NUM; ++i) m[phoneMeasureName(i)] = values[i];
+    return m;
+}
+
 json phoneDocument(const cmPhone& phone, const std::vector<std::string>& names, bool pitch, textConverter& convert) {
     json p;
     p["phone"] = convert.plain(phoneOfModel(phone.name));
@@ -144,6 +152,8 @@ json phoneDocument(const cmPhone& phone, const std::vector<std::string>& names, 
     p["soundsLike"] = soundsLike(phone, names, convert);
     p["volume"] = floats(phone.volume);
     if (pitch) p["pitch"] = floats(phone.pitch);
+    if (phone.measured) p["measures"] = measureObject(phone.measures);
+    if (phone.accuracy >= 0) p["accuracy"] = phone.accuracy;
     return p;
 }
 
@@ -195,6 +205,7 @@ json resultDocument(const cmResult& result, const macroClass& models, const resu
     doc["score"] = result.score;
     doc["timberScore"] = result.timberScore;
     doc["complete"] = result.pathComplete;
+    doc["search"] = {{"tries", result.searchTries}, {"candidates", result.candidateNum}};
 
     json words = json::array();
     for (const cmNode& node : result.nodes) {
@@ -211,9 +222,23 @@ json resultDocument(const cmResult& result, const macroClass& models, const resu
         json phones = json::array();
         for (const cmPhone& phone : node.phones) phones.push_back(phoneDocument(phone, names, context.pitchComputed, convert));
         w["phones"] = phones;
+        if (node.measured) w["measures"] = {{"mean", measureObject(node.measureMean)}, {"min", measureObject(node.measureMin)}};
+        if (node.accuracy >= 0) w["accuracy"] = node.accuracy;
         words.push_back(w);
     }
     doc["words"] = words;
+    if (result.measured)
+        doc["measures"] = {{"phones", result.measuredPhoneNum},
+                           {"mean", measureObject(result.measureMean)},
+                           {"speechSeconds", result.speechSeconds},
+                           {"speechRate", result.speechRate},
+                           {"pauses", result.pauseSeconds.size()},
+                           {"pauseSeconds", floats(result.pauseSeconds)}};
+    if (result.calibrated) {
+        if (result.accuracy >= 0) doc["accuracy"] = result.accuracy;
+        if (result.fluency >= 0) doc["fluency"] = result.fluency;
+        if (result.total >= 0) doc["total"] = result.total;
+    }
 
     json keywords = json::array();
     for (const cmKeyword& kw : result.keywords) {

@@ -179,6 +179,9 @@ searchSizes decoderSizesFor(const netClass& net, const recogParam& param) {
     int64_t k = (keywordMode ? 20 : 4) * fanOut;
     if (k < 20) k = 100;
     int64_t candidates = std::min<int64_t>(k, param.maxCandidateNum);
+    // A floor for nets whose fan-out understates the competition (many similar texts).
+    if (param.minCandidateNum > 0)
+        candidates = std::max<int64_t>(candidates, std::min(param.minCandidateNum, param.maxCandidateNum));
     int64_t capacity = (keywordMode ? 100 : 5) * candidates;
     if (capacity > INT32_MAX)
         reportError(formatString("Decoder arena of %lld candidates is too large (line %d in %s)",

@@ -39,6 +39,7 @@ searchSizes buildSearchNet(recogParam& param, const macroClass& models, const di
 
 // Candidates per frame and arena length of the decoder for a net: four
 // times the net's largest fan-out (twenty in keyword mode; 100 for a fan-out
-// under five), at most maxCandidateNum; five candidates of arena per
+// under five), at most maxCandidateNum, and at least minCandidateNum (itself
+// at most maxCandidateNum) when that is set; five candidates of arena per
 // candidate (100 in keyword mode).
 searchSizes decoderSizesFor(const netClass& net, const recogParam& param);

@@ -14,6 +14,7 @@
 #include "run/utility.h"
 
 #include <algorithm>
+#include <climits>
 #include <memory>
 
 namespace {
@@ -114,22 +115,42 @@ int32_t textSyllableCount(const recogParam& param, const textClass& myText, int3
     return 0;
 }
 
-// The Viterbi search and the choice of the final candidate.
+// Searches of an assessment that ends on an incomplete path: the first, and
+// up to this many more, each with twice the candidates and arena of the one before.
+constexpr int32_t MAX_WIDENED_SEARCHES = 4;
+
+// The Viterbi search and the choice of the final candidate. An assessment
+// whose best final candidate is incomplete is searched again with wider
+// sizes, as a complete path may have been pruned; only when every search
+// ends incomplete does the result keep the incomplete path (and its discount).
 void searchStage(utteranceRun& run, cmResult& result) {
-    int64_t start = clockMs();
     const featureClass& f = run.features;
-    run.decoder = std::make_unique<viterbiClass>(run.sizes.pathCapacity, run.res.models.modelNum);
-    int32_t count = run.decoder->searchNet(*run.net, run.dict->m_pronDict, f.m_data.data(), f.m_dim, f.m_frameNum,
-                                           run.sizes.candidateNum, run.res.models,
-                                           static_cast<float>(run.param.probTh), run.param.useDescCandidateNum);
-    sinkPrintf("%4.3f sec: Viterbi search\n", elapsedSeconds(start));
-    int32_t best = run.decoder->selectFinalCandidate(count, *run.net, run.dict->m_pronDict);
+    const bool widen = run.param.function == "assess";
+    result.searchTries = 0;
+    int32_t best = -1;
+    for (int32_t attempt = 0;; ++attempt) {
+        int64_t start = clockMs();
+        run.decoder = std::make_unique<viterbiClass>(run.sizes.pathCapacity, run.res.models.modelNum);
+        int32_t count = run.decoder->searchNet(*run.net, run.dict->m_pronDict, f.m_data.data(), f.m_dim,
+                                               f.m_frameNum, run.sizes.candidateNum, run.res.models,
+                                               static_cast<float>(run.param.probTh), run.param.useDescCandidateNum);
+        sinkPrintf("%4.3f sec: Viterbi search\n", elapsedSeconds(start));
+        ++result.searchTries;
+        result.candidateNum = run.sizes.candidateNum;
+        best = run.decoder->selectFinalCandidate(count, *run.net, run.dict->m_pronDict);
+        if (best >= 0 || !widen || attempt == MAX_WIDENED_SEARCHES) break;
+        const int64_t candidates = 2 * static_cast<int64_t>(run.sizes.candidateNum);
+        const int64_t capacity = 2 * static_cast<int64_t>(run.sizes.pathCapacity);
+        if (capacity > INT32_MAX) break;
+        sinkPrintf("\tThe search ended on an incomplete path with %d candidates; searching again with %d\n",
+                   run.sizes.candidateNum, static_cast<int32_t>(candidates));
+        run.sizes.candidateNum = static_cast<int32_t>(candidates);
+        run.sizes.pathCapacity = static_cast<int32_t>(capacity);
+    }
     run.pathComplete = best >= 0;
     if (best < 0) best = 0;
     run.history = run.decoder->historyOf(best);
     run.bestLogLike = run.decoder->candidateAt(best).logLike;
-    result.searchTries = 1;
-    result.candidateNum = run.sizes.candidateNum;
 }
 
 // The best path to its texts and syllable entries.
@@ -364,6 +385,9 @@ void scoringStage(utteranceRun& run, cmResult& result) {
     }
     countDiscounts(result, first, last, pathComplete);
     computeTimberScores(result, first, last, options, run.res.models);
+    if (run.settings.measurements || run.res.hasCalibration)
+        measureAndCalibrate(result, features.m_data.data(), features.m_dim, features.m_frameNum, run.res.models,
+                            run.res.hasCalibration ? &run.res.calibration : nullptr);
     shiftFrames(result, features.m_beginFrameId);
 
     if (param.getPitch == 1) wholeUtteranceVolumeAndPitch(param, run.audio, result);

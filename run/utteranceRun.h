@@ -48,6 +48,10 @@ struct utteranceSettings {
     // "recog" or "assess" in place of the parameters' function; "" = theirs
     // (one set of resources serves both).
     std::string function;
+    // Measure every scored phone, word and the utterance for calibration to
+    // human scores (decoder/measures.h; the frame-level GOP evaluates every
+    // model at every scored frame). The resources' calibration turns it on.
+    bool measurements = false;
 };
 
 // The settings of an utterance that uses the shared net, taken from the

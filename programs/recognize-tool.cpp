@@ -1,4 +1,6 @@
-// recognize-tool: the work around recognition (features, model conversion).
+// recognize-tool: the work around recognition (features, model conversion,
+// training). Exit status: 0 on success, 1 after a reported error, 2 for a
+// usage error.
 #include "tools/tools.h"
 #include "run/utility.h"
 
@@ -16,8 +18,8 @@ struct subcommand {
 
 const subcommand subcommands[] = {
     {"features", toolFeatures, "features -C featureConfig [-E] [-P ptParamFile pitchOut] wavIn featOut"},
-    {"convert-model", toolConvertModel, "convert-model IN.mac OUT.macb | IN.macb OUT.mac"},
-    {"train", toolTrain, "train -C featureConfig -L lexicon [-m mixtures] [-i passes] [-c countFile] [-E] [-n] trainList OUT.mac"},
+    {"convert-model", toolConvertModel, "convert-model [-C featureConfig] IN.mac OUT.macb | IN.macb OUT.mac"},
+    {"train", toolTrain, "train -C featureConfig -L lexicon [options] trainList OUT.mac (options: train --help)"},
 };
 
 void printUsage(const char* program) {
@@ -27,9 +29,11 @@ void printUsage(const char* program) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Messages that name themselves errors get no second "Error: " in the log.
+    configureErrorLog(true, true);
     if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
         printUsage(argv[0]);
-        return argc < 2 ? 1 : 0;
+        return argc < 2 ? 2 : 0;
     }
     for (const subcommand& s : subcommands) {
         if (std::strcmp(argv[1], s.name) != 0) continue;
@@ -37,10 +41,10 @@ int main(int argc, char** argv) {
             return s.run(std::vector<std::string>(argv + 2, argv + argc));
         } catch (const recogError& e) {
             std::printf("%s\n", e.what());
-            return 0;
+            return 1;
         }
     }
     std::printf("Unknown subcommand: %s\n", argv[1]);
     printUsage(argv[0]);
-    return 1;
+    return 2;
 }

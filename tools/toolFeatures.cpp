@@ -53,14 +53,14 @@ int toolFeatures(const std::vector<std::string>& args) {
             return 0;
         } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
             sinkPrintf("Unknown or incomplete option %s\n%s", a.c_str(), USAGE);
-            return 1;
+            return 2;
         } else {
             positional.push_back(a);
         }
     }
     if (configPath.empty() || positional.size() != 2) {
         sinkPrintf("%s", USAGE);
-        return 1;
+        return 2;
     }
     const std::string& wavPath = positional[0];
     const std::string& featPath = positional[1];

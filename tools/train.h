@@ -11,17 +11,29 @@
 //      between words, "sil";
 //   4. right-context models "p+q" (and "p+sil" at word ends), named as the
 //      English lexicon of the recognizer names them, cloned from monophone p
-//      and re-estimated;
+//      and re-estimated; by default every p+q and p+sil over the lexicon's
+//      phones, so that any text the lexicon can spell finds its models;
 //   5. mixture splitting up to the chosen number of components per stream,
 //      with re-estimation after every split;
-//   6. the model set (text layout of readMacText, gconst included) and a model
-//      count file with the expected number of occurrences of each model.
+//   6. the model set (text layout of readMacText, gconst included, with the
+//      feature kind in its option line) and a model count file with the
+//      expected number of occurrences of each model.
+//
+// A training is a plan of passes (trainPlan). Each pass gathers statistics
+// over the utterances (trainStatsClass, summed exactly so that threads and
+// machines can share the work in any order) and turns them into the model set
+// of the next pass (nextModelSet). One process can run the whole plan, or
+// separate processes can each gather the statistics of a shard of the list
+// into an accumulator file, merged into the next model set by another.
 #pragma once
 
 #include "decoder/macro.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,7 +51,16 @@ public:
     bool optionalSp = true;         // offer a short pause "sp" between words
     float varianceFloor = 0.01f;    // variance floor as a fraction of the global variance
     float beam = 250.0f;            // forward pruning beam in natural-log units
+    bool fullContexts = true;       // English lexicon: every p+q and p+sil of its phones, not only those heard
+    int32_t threadNum = 0;          // threads for features and statistics; 0 = one per core
+    bool quiet = false;             // no progress display on standard error
 };
+
+// Reports settings outside their ranges and a model path (when given) that
+// does not end in .mac or .macb.
+void checkTrainParam(const trainParam& param);
+// The count file of the settings: countPath, or the model path with extension "count".
+std::string modelCountPath(const trainParam& param);
 
 // One line of a training list.
 struct trainListEntry {
@@ -77,6 +98,45 @@ public:
     int32_t find(const std::string& word) const;
 };
 
+// One pass of a training and the change of the model set before it.
+struct trainStep {
+    enum changeKind { NO_CHANGE, FLAT_START, ADD_SHORT_PAUSE, CLONE_CONTEXTS, SPLIT_MIXTURES };
+    changeKind change = NO_CHANGE;  // what makes this pass's set from the one before
+    int32_t mixtures = 1;           // components per stream after SPLIT_MIXTURES
+    std::string stage;              // stage name of the log
+    int32_t stagePass = 0;          // pass within the stage, from 1
+    int32_t stagePasses = 0;        // passes of the stage
+    bool context = false;           // utterance graphs of the lexicon's own model names (else monophones)
+    bool withSp = false;            // an optional "sp" between words
+};
+
+// Everything a training derives from its settings, list and lexicon before
+// any wave is read: the words of each utterance, the model names of the
+// stages and the plan of passes.
+class trainSetupClass {
+public:
+    trainParam m_param;
+    trainLexiconClass m_lexicon;
+    std::vector<trainListEntry> m_entries;
+    std::vector<std::vector<int32_t>> m_words;  // lexicon entries of each list entry, in spoken order
+    std::set<std::string> m_monophones;         // flat-start models: "sil" and the monophones
+    std::set<std::string> m_contextNames;       // models of the context stage but "sil" and "sp"
+    int32_t m_unseenMonophones = 0;             // monophones of the lexicon that no transcript uses
+    int32_t m_unseenContexts = 0;               // context names that no transcript uses
+    bool m_hasContext = false;                  // the lexicon names models other than monophones
+    bool m_lexiconUsesSp = false;               // "sp" occurs in pronunciations
+    // m_plan[0]: the statistics of the features alone (for the flat start);
+    // m_plan[1 ..]: the re-estimation passes.
+    std::vector<trainStep> m_plan;
+    uint64_t m_settingsKey = 0;  // fingerprint of list, lexicon, configuration and settings
+
+    int32_t passCount() const { return static_cast<int32_t>(m_plan.size()) - 1; }
+};
+
+// Checks the settings, reads the list and the lexicon, checks every word
+// (all missing words are reported at once) and makes the plan.
+trainSetupClass prepareTraining(const trainParam& param);
+
 // One training utterance: its features and the lexicon entries of its words.
 struct trainUtterance {
     std::string wavPath;
@@ -86,11 +146,14 @@ struct trainUtterance {
     std::vector<int32_t> words;   // trainLexiconClass entries, in spoken order
 };
 
-// Reads the list, checks every word against the lexicon (all missing words
-// are reported at once) and computes the features of every wave as the
-// recognizer does. dim receives the feature dimension.
-std::vector<trainUtterance> loadTrainingData(const trainParam& param, const trainLexiconClass& lexicon,
-                                             int32_t& dim);
+// Computes the features of list entries first to last - 1 as the recognizer
+// does, in param.threadNum threads. dim receives the feature dimension (0
+// when the range is empty). A recording of more than one channel is refused.
+std::vector<trainUtterance> loadTrainingData(const trainSetupClass& setup, size_t first, size_t last, int32_t& dim);
+
+// The entries [first, last) of shard `index` (1 to count) of n entries:
+// contiguous stretches of nearly equal size, in list order.
+void shardRange(size_t n, int32_t index, int32_t count, size_t& first, size_t& last);
 
 // A stretch of an utterance's model sequence: one of several alternative
 // model chains, or nothing when optional.
@@ -135,7 +198,8 @@ struct mixtureAccum {
     std::array<double, MODEL_PARAM_NUM> sq{};   // and of their squares
 };
 
-// The statistics of one re-estimation pass.
+// Statistics in double precision: those of one utterance while it is aligned,
+// and the totals of a pass when the models are updated.
 class trainAccumClass {
 public:
     // [model][emitting state][stream][component]
@@ -163,7 +227,8 @@ double forwardBackward(const trainGraphClass& graph, const float* features, int3
 // Re-estimates means, variances (floored at varFloor, one value per feature
 // dimension), component weights and transitions from the statistics. States
 // seen for fewer than minOcc frames keep their parameters. Returns the number
-// of such states.
+// of such states that were seen at all (states without any frame are not
+// counted).
 int32_t updateModels(macroClass& models, const trainAccumClass& acc, const std::vector<float>& varFloor,
                      double minOcc);
 
@@ -175,10 +240,150 @@ void splitMixtures(macroClass& models, int32_t target);
 // 13 ln(2 pi) + sum of ln(variance): the constant every component carries.
 float gaussConst(const gaussMixture& mix);
 
+// A statistic summed exactly: a fixed-point number with EXACT_FRACTION_BITS
+// fraction bits in 128 bits. Sums of such numbers do not depend on the order
+// of their terms, so statistics gathered in any number of threads or shards
+// add up to the same last bit.
+__extension__ typedef __int128 exactSum;
+constexpr int EXACT_FRACTION_BITS = 48;
+// Rounds to the nearest fixed-point value; a value that is not finite or not
+// below 2^70 in magnitude is reported.
+exactSum toExact(double v);
+double fromExact(exactSum v);
+
+// The statistics of one pass over some utterances, summed exactly, with what
+// they belong to. Per model the values are: the expected entries, for each
+// emitting row r the transitions (r, r) and (r, r + 1), then for each state,
+// stream and component the occupancy, the 13 weighted sums and the 13
+// weighted squares.
+class trainStatsClass {
+public:
+    int32_t m_pass = 0;                          // the pass of the plan
+    int32_t m_shardIndex = 1, m_shardCount = 1;  // shard of the list they cover
+    uint64_t m_settingsKey = 0;                  // trainSetupClass::m_settingsKey
+    uint64_t m_modelKey = 0;                     // modelSetKey of the set they were gathered with
+    int32_t m_dim = 0;                           // feature dimension; 0 without frames
+    int32_t m_streamNum = 0;
+    std::vector<int32_t> m_emitting;             // [model] emitting states
+    std::vector<int32_t> m_mixtures;             // components of each model, state and stream in turn
+    std::vector<size_t> m_mixtureStart;          // [model] first entry of m_mixtures
+    std::vector<size_t> m_valueStart;            // [model] first value; one more entry closes the last
+    std::vector<exactSum> m_values;
+    exactSum m_logLike = 0;                      // sum of the log likelihoods of the aligned utterances
+    int64_t m_frames = 0;                        // frames of the aligned utterances
+    int32_t m_utterances = 0;                    // aligned utterances
+    int32_t m_skipped = 0;                       // utterances without an alignment
+    // Every frame of every utterance covered, aligned or not: the statistics
+    // of the flat start and of the variance floor.
+    int64_t m_allFrames = 0;
+    std::vector<exactSum> m_frameSum, m_frameSq;  // [dim]
+
+    // Zero statistics shaped for the model set (none for an empty set).
+    void shape(const macroClass& models, int32_t dim);
+    // Adds the statistics of model m from acc (same shape as this model).
+    void addModel(const trainAccumClass& acc, int32_t m);
+    // The same in two steps, so that the conversion can run outside a lock:
+    // appends model m's values of acc, converted, to out; adds such values
+    // and returns the end of those it took.
+    void appendExactModel(const trainAccumClass& acc, int32_t m, std::vector<exactSum>& out) const;
+    const exactSum* addExactModel(int32_t m, const exactSum* values);
+    // Adds one utterance's frames to the frame statistics; the same from
+    // sums made by exactFrameSums.
+    void addFrames(const float* features, int32_t frameNum, int32_t dim);
+    void addFrameSums(const std::vector<exactSum>& sum, const std::vector<exactSum>& sq, int32_t frameNum);
+    // Adds statistics of the same pass, settings and model set.
+    void add(const trainStatsClass& other);
+    // The totals in double precision, shaped like the model set.
+    trainAccumClass toAccum() const;
+};
+
+// The sums and the sums of squares of every dimension of one utterance's
+// frames (in double over the utterance, then made exact).
+void exactFrameSums(const float* features, int32_t frameNum, int32_t dim, std::vector<exactSum>& sum,
+                    std::vector<exactSum>& sq);
+
+// A fingerprint of a model set: names, sizes and every parameter.
+uint64_t modelSetKey(const macroClass& models);
+
+// The accumulator file: a binary image of trainStatsClass. The reader checks
+// the magic, the version, every size against the bytes that follow and a
+// checksum before it allocates anything for them.
+void writeTrainStats(const std::string& path, const trainStatsClass& stats);
+trainStatsClass readTrainStats(const std::string& path);
+
+// The statistics of pass `pass` of the plan over the utterances, gathered in
+// setup.m_param.threadNum threads; for pass 0 only the frame statistics
+// (models is then empty). The result does not depend on the thread count.
+trainStatsClass accumulatePass(const trainSetupClass& setup, int32_t pass, const macroClass& models,
+                               const std::vector<trainUtterance>& data, int32_t dim);
+
+// The model set that follows pass `pass`, given the set the pass used (empty
+// for pass 0) and its merged statistics: for pass 0 the flat start, else the
+// re-estimated set with the change of the next pass applied (none after the
+// last). Prints the pass's log line; seconds is the time it took.
+macroClass nextModelSet(const trainSetupClass& setup, int32_t pass, macroClass models, const trainStatsClass& stats,
+                        double seconds);
+
+// Writes the set of the last pass, sorted by name, with the header of the
+// feature configuration, and the count file from the last pass's
+// statistics. Returns the sorted set.
+macroClass writeTrainedModels(const trainSetupClass& setup, macroClass models, const trainStatsClass& stats);
+
+// The option line of a model set of vecSize values per frame from the
+// feature configuration: "<VECSIZE> 39 <MFCC_E_D_A> <DIAGC>".
+std::string modelOptionLine(int32_t vecSize, const std::string& featureConfigPath);
+// The name of a parameter kind code ("MFCC_E_D_A" for 838).
+std::string parameterKindName(uint16_t kind);
+
+// Makes sure a file can be written before the long work that ends in it: the
+// file is opened for appending (created if missing) and a created file is
+// removed again; an existing one is kept as it is. Reports a path that cannot
+// be written, naming what it was for.
+void checkWritablePath(const std::string& path, const char* what);
+
 // Runs the whole training of the settings, printing its progress, and writes
 // the model file and the model count file. Returns the written model set
 // (sorted by name, not converted).
 macroClass trainModels(const trainParam& param);
 
-// recognize-tool train: parses the arguments into a trainParam and runs trainModels.
+// The progress display of one stage of work over utterances, on standard
+// error: rewritten in place on a terminal, else a line every few seconds.
+class trainProgressClass {
+public:
+    trainProgressClass(const std::string& what, int32_t total, int64_t totalFrames, bool quiet);
+    // One more utterance of this many frames is done; called by any thread.
+    void advance(int64_t frames);
+    // Shows the state when it is time to (always with final); final also
+    // clears a line shown in place. Called by one thread only.
+    void show(bool final);
+
+    std::string m_what;
+    int32_t m_total = 0;
+    int64_t m_totalFrames = 0;
+    bool m_quiet = false;
+    bool m_terminal = false;
+    int64_t m_startMs = 0, m_shownMs = 0;
+    bool m_inPlace = false;  // a line stands on the terminal
+    std::atomic<int32_t> m_done{0};
+    std::atomic<int64_t> m_frames{0};
+};
+
+// The threads a setting asks for: threadNum, or one per core for 0.
+int32_t trainThreadCount(int32_t threadNum);
+
+// Runs work(0) .. work(threads - 1) in threads of their own while this thread
+// shows the progress; returns when every one has ended, rethrowing the
+// exception of the lowest-numbered worker that ended with one. A thread that
+// cannot be started leaves its share to the others (the work is expected to
+// draw its items from a shared counter).
+void runWorkers(int32_t threads, const std::function<void(int32_t)>& work, trainProgressClass& progress);
+
+// One line of the progress display: utterances done of total, frames per
+// second and the time left, estimated from the frames when totalFrames is
+// known (above 0), else from the utterances.
+std::string progressLine(const char* what, int32_t done, int32_t total, int64_t frames, int64_t totalFrames,
+                         double seconds);
+
+// recognize-tool train: parses the arguments and runs the training, one
+// shard's statistics of a pass, or the merge of a pass.
 int toolTrain(const std::vector<std::string>& args);

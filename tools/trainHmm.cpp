@@ -325,7 +325,7 @@ int32_t updateModels(macroClass& models, const trainAccumClass& acc, const std::
             double stateOcc = 0;
             for (const mixtureAccum& ma : acc.m_mix[m][static_cast<size_t>(s)][0]) stateOcc += ma.occ;
             if (stateOcc < minOcc) {
-                ++kept;
+                if (stateOcc > 0) ++kept;
                 continue;
             }
             for (int32_t k = 0; k < models.streamNum; ++k) {

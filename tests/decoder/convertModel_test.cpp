@@ -60,12 +60,12 @@ TEST(convertModelTool, textToBinaryAndBackKeepsEveryModel) {
 TEST(convertModelTool, wrongArgumentsAndExtensions) {
     scratchDir dir;
     commandResult one = runCommand(shellQuote(programPath("recognize-tool")) + " convert-model only.mac");
-    EXPECT_EQ(one.status, 1);
-    EXPECT_EQ(one.output, "Usage: recognize-tool convert-model IN.mac OUT.macb | IN.macb OUT.mac\n");
+    EXPECT_EQ(one.status, 2);
+    EXPECT_EQ(one.output, "Usage: recognize-tool convert-model [-C featureConfig] IN.mac OUT.macb | IN.macb OUT.mac\n");
 
     const std::string mac = writeFixtureMac(dir.file("in.mac"), namedFixtureModels({"a"}));
     commandResult badOut = convert(mac, dir.file("out.bin"));
-    EXPECT_EQ(badOut.status, 0);
+    EXPECT_EQ(badOut.status, 1);
     EXPECT_NE(badOut.output.find("Error in reading \"" + dir.file("out.bin") +
                                  "\": The only allowed extension are \"mac\" and \"macb\""),
               std::string::npos)

@@ -7,9 +7,12 @@
 #include "run/recogParam.h"
 #include "run/utility.h"
 #include "testUtil.h"
+#include "tools/train.h"
+#include "tools/trainFixtures.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -60,7 +63,7 @@ uint32_t be32(const std::string& d, size_t at) {
 
 TEST(RecognizeTool, UsageWithoutArguments) {
     commandResult bare = runCommand(tool());
-    EXPECT_EQ(bare.status, 1);
+    EXPECT_EQ(bare.status, 2);
     EXPECT_NE(bare.output.find("features -C featureConfig [-E] [-P ptParamFile pitchOut] wavIn featOut"),
               std::string::npos)
         << bare.output;
@@ -69,11 +72,13 @@ TEST(RecognizeTool, UsageWithoutArguments) {
     EXPECT_EQ(help.output, bare.output);
     // An incomplete features command line prints the subcommand's usage.
     commandResult partial = runCommand(tool() + " features -C x.cfg only.wav");
-    EXPECT_EQ(partial.status, 1);
+    EXPECT_EQ(partial.status, 2);
     EXPECT_NE(partial.output.find("Usage: recognize-tool features"), std::string::npos) << partial.output;
     commandResult unknown = runCommand(tool() + " features -C x.cfg -Q a.wav b.mfc");
-    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.status, 2);
     EXPECT_NE(unknown.output.find("Unknown or incomplete option -Q"), std::string::npos) << unknown.output;
+    EXPECT_EQ(runCommand(tool() + " no-such-subcommand").status, 2);
+    EXPECT_EQ(runCommand(tool() + " train -C x.cfg list out.mac").status, 2);
 }
 
 TEST(RecognizeTool, FeaturesFileMatchesTheInMemoryFeatures) {
@@ -144,7 +149,7 @@ TEST(RecognizeTool, ErrorsGoThroughTheErrorPath) {
     std::string missing = dir.file("missing.cfg");
     commandResult r = runCommand(tool() + " features -C " + shellQuote(missing) + " " + shellQuote(wav) + " " +
                                  shellQuote(dir.file("o.mfc")));
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("Can't open config file " + missing + " \n"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("Cannot open feature configuration file " + missing + " (line "), std::string::npos)
         << r.output;
@@ -152,6 +157,7 @@ TEST(RecognizeTool, ErrorsGoThroughTheErrorPath) {
     std::string config = dir.write("bad.cfg", "NUMCEPS=13\n");
     r = runCommand(tool() + " features -C " + shellQuote(config) + " " + shellQuote(wav) + " " +
                    shellQuote(dir.file("o.mfc")));
+    EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("NUMCEPS=13"), std::string::npos) << r.output;
     EXPECT_FALSE(std::filesystem::exists(dir.file("o.mfc")));  // nothing written
 
@@ -160,4 +166,100 @@ TEST(RecognizeTool, ErrorsGoThroughTheErrorPath) {
     r = runCommand(tool() + " features -C " + shellQuote(good) + " -P " + shellQuote(badPitch) + " " +
                    shellQuote(dir.file("p.txt")) + " " + shellQuote(wav) + " " + shellQuote(dir.file("o.mfc")));
     EXPECT_NE(r.output.find("unknown key = noSuchKey"), std::string::npos) << r.output;
+}
+
+namespace {
+
+// A small training corpus and the command line that trains on it.
+struct trainCorpus {
+    scratchDir dir;
+    trainParam param = trainFixtures::corpusParam(dir, 12, 51);
+    std::string command(const std::string& list, const std::string& out, const std::string& lexicon = "") const {
+        std::string c = tool() + " train";
+        for (const std::string& option : trainFixtures::corpusOptions(param))
+            c += " " + shellQuote(option == param.lexiconPath && !lexicon.empty() ? lexicon : option);
+        return c + " " + shellQuote(list) + " " + shellQuote(out) + " 2>&1";
+    }
+};
+
+}  // namespace
+
+TEST(RecognizeTool, TrainEndsWithStatusOneOnErrorsAndChecksItsOutputFirst) {
+    trainCorpus corpus;
+    const scratchDir& dir = corpus.dir;
+    const std::string list = corpus.param.listPath, out = dir.file("m.mac");
+
+    commandResult r = runCommand(corpus.command(list, out, dir.file("none.wpa")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("cannot open the lexicon " + dir.file("none.wpa")), std::string::npos) << r.output;
+
+    const std::string firstWave = splitString(readLines(list, '%')[0], '\t')[0];
+    r = runCommand(corpus.command(dir.write("unknown.list", firstWave + "\tba zz\n"), out));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("are not in the lexicon"), std::string::npos) << r.output;
+
+    // A missing wave: a model file that was not there is not left behind,
+    // one that was there is kept as it was.
+    const std::string gone = dir.write("gone.list", readWholeFile(list) + dir.file("gone.wav") + "\tba\n");
+    r = runCommand(corpus.command(gone, out));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("cannot read the wave " + dir.file("gone.wav")), std::string::npos) << r.output;
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("m.count")));
+    dir.write("m.mac", "an older model set");
+    EXPECT_EQ(runCommand(corpus.command(gone, out)).status, 1);
+    EXPECT_EQ(readWholeFile(out), "an older model set");
+
+    // An output that cannot be written is found before any wave is read.
+    r = runCommand(corpus.command(list, dir.file("no/such/dir/m.mac")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("cannot write the model file " + dir.file("no/such/dir/m.mac")), std::string::npos)
+        << r.output;
+    EXPECT_EQ(r.output.find("Computed the features"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("Read the lexicon"), std::string::npos) << r.output;
+
+    // The error log holds the message once, with one "Error: " before it.
+    scratchDir logs;
+    r = runCommand("TEMP=" + shellQuote(logs.m_path) + " " + corpus.command(gone, out));
+    EXPECT_EQ(r.status, 1);
+    std::vector<std::string> logFiles;
+    for (const auto& entry : std::filesystem::directory_iterator(logs.m_path)) logFiles.push_back(entry.path());
+    ASSERT_EQ(logFiles.size(), 1u);
+    const std::string log = readWholeFile(logFiles[0]);
+    EXPECT_EQ(log.rfind("Error: cannot read the wave " + dir.file("gone.wav"), 0), 0u) << log;
+    EXPECT_EQ(log.find("Error: Error:"), std::string::npos) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+}
+
+TEST(RecognizeTool, TheTrainedHeaderSurvivesConvertModelAndTheEngineReader) {
+    trainCorpus corpus;
+    const scratchDir& dir = corpus.dir;
+    const std::string mac = dir.file("m.mac");
+    commandResult r = runCommand(corpus.command(corpus.param.listPath, mac));
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::string text = readWholeFile(mac);
+    EXPECT_EQ(text.substr(0, text.find("~h")), "~o\n<STREAMINFO> 3 13 13 13\n<VECSIZE> 39 <MFCC_E_D_A> <DIAGC>\n");
+
+    // Text to text keeps the line; the binary file keeps none, and -C gives it back.
+    r = runCommand(tool() + " convert-model " + shellQuote(mac) + " " + shellQuote(dir.file("copy.mac")));
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(readWholeFile(dir.file("copy.mac")), text);
+    r = runCommand(tool() + " convert-model " + shellQuote(mac) + " " + shellQuote(dir.file("m.macb")));
+    ASSERT_EQ(r.status, 0) << r.output;
+    r = runCommand(tool() + " convert-model -C " + shellQuote(corpus.param.featureConfigPath) + " " +
+                   shellQuote(dir.file("m.macb")) + " " + shellQuote(dir.file("back.mac")));
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(readWholeFile(dir.file("back.mac")), text);
+
+    macroClass fromText, fromBinary;
+    fromText.readMacro(mac, true);
+    fromBinary.readMacro(dir.file("m.macb"), true);
+    EXPECT_EQ(fromText.optionText, "<VECSIZE> 39 <MFCC_E_D_A> <DIAGC>");
+    EXPECT_EQ(fromText.streamNum, 3);
+    ASSERT_EQ(fromText.modelNum, fromBinary.modelNum);
+    for (int32_t m = 0; m < fromText.modelNum; ++m) {
+        EXPECT_EQ(fromText.models[m].name, fromBinary.models[m].name);
+        EXPECT_EQ(fromText.models[m].state[0].stream[0].mixture[0].mean[3],
+                  fromBinary.models[m].state[0].stream[0].mixture[0].mean[3]);
+    }
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "testUtil.h"
+#include "tools/train.h"
 
 #include <cmath>
 #include <cstdint>
@@ -107,15 +108,18 @@ inline std::string le32(uint32_t v) {
     return s;
 }
 
-// A 16-bit mono RIFF WAVE file at 16 kHz.
-inline std::string waveFile(const std::vector<int32_t>& samples) {
+// A 16-bit RIFF WAVE file at 16 kHz; with more than one channel the samples
+// are interleaved frames.
+inline std::string waveFile(const std::vector<int32_t>& samples, uint16_t channels = 1) {
     std::string data;
     for (int32_t v : samples) {
         const uint16_t u = static_cast<uint16_t>(static_cast<int16_t>(std::max(-32768, std::min(32767, v))));
         data.push_back(static_cast<char>(u & 0xFF));
         data.push_back(static_cast<char>(u >> 8));
     }
-    std::string fmt = std::string("\x01\x00\x01\x00", 4) + le32(16000) + le32(32000) + std::string("\x02\x00\x10\x00", 4);
+    std::string fmt = std::string("\x01\x00", 2) + std::string(1, static_cast<char>(channels)) + std::string(1, '\0') +
+                      le32(16000) + le32(32000u * channels) + std::string(1, static_cast<char>(2 * channels)) +
+                      std::string("\x00\x10\x00", 3);
     std::string chunks = "fmt " + le32(16) + fmt + "data" + le32(static_cast<uint32_t>(data.size())) + data;
     return "RIFF" + le32(static_cast<uint32_t>(4 + chunks.size())) + "WAVE" + chunks;
 }
@@ -152,6 +156,29 @@ inline std::string writeUtterances(const scratchDir& dir, const std::string& pre
         if (texts) texts->push_back(joinWords(spoken));
     }
     return list;
+}
+
+// A training corpus in dir: count utterances from the seed, the lexicon of
+// the words and the feature configuration; one thread and no progress
+// display unless a test asks for more.
+inline trainParam corpusParam(const scratchDir& dir, int32_t count, uint32_t seed) {
+    lcgClass rng(seed);
+    trainParam param;
+    param.listPath = dir.write("train.list", writeUtterances(dir, "u", count, rng));
+    param.lexiconPath = dir.write("words.wpa", wpaText());
+    param.featureConfigPath = dir.write("mfcc.cfg", featureConfig());
+    param.outputPath = dir.file("words.mac");
+    param.passNum = 1;
+    param.threadNum = 1;
+    param.quiet = true;
+    return param;
+}
+
+// The command-line options of the same settings (without list and output).
+inline std::vector<std::string> corpusOptions(const trainParam& param) {
+    return {"-C", param.featureConfigPath, "-L", param.lexiconPath, "-m", std::to_string(param.mixtureNum), "-i",
+            std::to_string(param.passNum), "-j", std::to_string(param.threadNum), "--quiet",
+            "--contexts", param.fullContexts ? "full" : "seen"};
 }
 
 }  // namespace trainFixtures

@@ -5,6 +5,7 @@
 #include "run/recogParam.h"
 #include "run/recogTask.h"
 #include "tools/tools.h"
+#include "run/outputSink.h"
 #include "run/utility.h"
 #include "testUtil.h"
 #include "trainFixtures.h"
@@ -115,6 +116,8 @@ TEST(trainModels, trainsModelsThatRecognizeHeldOutUtterances) {
     param.outputPath = dir.file("words.mac");
     param.mixtureNum = 2;
     param.passNum = 2;
+    param.fullContexts = false;  // only the contexts the transcripts use, as --contexts seen
+    param.quiet = true;
 
     testing::internal::CaptureStdout();
     macroClass trained;
@@ -125,9 +128,11 @@ TEST(trainModels, trainsModelsThatRecognizeHeldOutUtterances) {
                                       ") has no alignment with its transcript"));
     EXPECT_TRUE(contains(printed, "Right-context models, pass 2 of 2: average log likelihood per frame = "));
 
-    // The written set reads back with the names the English lexicon asks for.
+    // The written set reads back with the names the English lexicon asks for
+    // and the feature kind of the configuration in its header.
     macroClass models;
     models.readMacro(param.outputPath, false);
+    EXPECT_EQ(models.optionText, "<VECSIZE> 39 <MFCC_E_D_A> <DIAGC>");
     std::vector<std::string> names;
     models.getModelNames(names);
     EXPECT_EQ(names, (std::vector<std::string>{"a+sil", "b+a", "b+i", "i+sil", "k+i", "m+u", "o+sil", "s+o", "sil",
@@ -384,6 +389,12 @@ TEST(trainModels, reportsBadListsMissingWordsAndUnreadableWaves) {
     EXPECT_TRUE(contains(errorWithList(longWave + "\t" + manyWords + "\n"),
                          "cannot align the wave " + longWave + " (line 1 of"));
 
+    // Two interleaved channels would pass for one channel at twice the rate.
+    const std::string stereo = dir.write("stereo.wav", waveFile(synthesize({"ba", "ba"}, rng), 2));
+    EXPECT_TRUE(contains(errorWithList(wave + "\tba\n" + stereo + "\tba\n"),
+                         "the wave " + stereo + " named at line 2 of " + dir.file("list.txt") +
+                             " has 2 channels; training takes one-channel recordings only"));
+
     param.outputPath = dir.file("out.txt");
     EXPECT_TRUE(contains(errorWithList(wave + "\tba\n"), "must end in .mac or .macb"));
     param.outputPath = dir.file("out.mac");
@@ -391,11 +402,34 @@ TEST(trainModels, reportsBadListsMissingWordsAndUnreadableWaves) {
     EXPECT_TRUE(contains(errorWithList(wave + "\tba\n"), "33 components per stream is outside 1 to 32"));
 }
 
-TEST(toolTrain, printsItsUsageForIncompleteArguments) {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(toolTrain({"-C", "cfg", "list", "out.mac"}), 1);
-    EXPECT_EQ(toolTrain({"-C", "cfg", "-L", "lex.wpa", "-m", "two", "list", "out.mac"}), 1);
-    std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(contains(printed, "Usage: recognize-tool train -C featureConfig -L lexicon"));
+TEST(toolTrain, printsItsUsageAndGivesStatusTwoForIncompleteArguments) {
+    const std::vector<std::string> base = {"-C", "cfg", "-L", "lex.wpa"};
+    auto status = [&](std::vector<std::string> extra, std::string& printed) {
+        std::vector<std::string> args = base;
+        args.insert(args.end(), extra.begin(), extra.end());
+        scopedOutputCapture capture;
+        int s = toolTrain(args);
+        printed = capture.text();
+        return s;
+    };
+    std::string printed;
+    {
+        scopedOutputCapture capture;
+        EXPECT_EQ(toolTrain({"-C", "cfg", "list", "out.mac"}), 2);
+        EXPECT_TRUE(contains(capture.text(), "Usage: recognize-tool train -C featureConfig -L lexicon")) << capture.text();
+    }
+    EXPECT_EQ(status({"-m", "two", "list", "out.mac"}, printed), 2);
     EXPECT_TRUE(contains(printed, "Unknown, incomplete or malformed option -m"));
+    EXPECT_EQ(status({"-j", "0", "list", "out.mac"}, printed), 2);
+    EXPECT_EQ(status({"--contexts", "some", "list", "out.mac"}, printed), 2);
+    // The steps of a sharded training: a shard must exist, a pass goes with
+    // --accumulate, and each step has its own files.
+    EXPECT_EQ(status({"--accumulate", "4/3", "--pass", "0", "list", "-", "acc"}, printed), 2);
+    EXPECT_EQ(status({"--accumulate", "0/3", "--pass", "0", "list", "-", "acc"}, printed), 2);
+    EXPECT_EQ(status({"--accumulate", "1/3", "list", "-", "acc"}, printed), 2);
+    EXPECT_EQ(status({"--pass", "1", "list", "out.mac"}, printed), 2);
+    EXPECT_EQ(status({"--merge", "list", "in.mac", "out.mac"}, printed), 2);
+    EXPECT_EQ(status({"--passes", "list", "extra"}, printed), 2);
+    EXPECT_EQ(status({"--help"}, printed), 0);
+    EXPECT_TRUE(contains(printed, "--accumulate K/N"));
 }

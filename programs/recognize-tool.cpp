@@ -20,6 +20,10 @@ const subcommand subcommands[] = {
     {"features", toolFeatures, "features -C featureConfig [-E] [-P ptParamFile pitchOut] wavIn featOut"},
     {"convert-model", toolConvertModel, "convert-model [-C featureConfig] IN.mac OUT.macb | IN.macb OUT.mac"},
     {"train", toolTrain, "train -C featureConfig -L lexicon [options] trainList OUT.mac (options: train --help)"},
+    {"bulk", toolBulk,
+     "bulk [-j N] [--resume] [--shard K/N] [--xml-dir DIR] [--quiet] recogParamFile listFile resultsFile"},
+    {"calibrate", toolCalibrate,
+     "calibrate [-j N] [-k folds] recogParamFile scoredList humanScores.json OUT.cal (options: calibrate --help)"},
 };
 
 void printUsage(const char* program) {

@@ -10,3 +10,5 @@
 int toolFeatures(const std::vector<std::string>& args);
 int toolConvertModel(const std::vector<std::string>& args);
 int toolTrain(const std::vector<std::string>& args);
+int toolBulk(const std::vector<std::string>& args);
+int toolCalibrate(const std::vector<std::string>& args);

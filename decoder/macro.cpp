@@ -28,14 +28,16 @@ constexpr size_t NAME_BYTES = 50;
 
 bool isSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
-// Gaussian constant of a component from its variances (as read):
-// 13 ln(2 pi) + sum of ln(variance), variances floored like the conversion.
+}  // namespace
+
 float gconstFromVariances(const float* variance) {
     const double twoPi = 6.283185307179586;
     double sum = MODEL_PARAM_NUM * std::log(twoPi);
     for (int32_t d = 0; d < MODEL_PARAM_NUM; ++d) sum += std::log(std::max<double>(variance[d], 1e-30));
     return static_cast<float>(sum);
 }
+
+namespace {
 
 // Whitespace-separated tokens of a text model file held in memory. One token
 // may be held back (a look-ahead that ended a mixture list); the next read

@@ -56,6 +56,10 @@ struct hmmModel {
     float transP[MAX_MODEL_STATE_NUM][MAX_MODEL_STATE_NUM];
 };
 
+// Gaussian constant of a component from its variances: 13 ln(2 pi) + the sum
+// of ln(variance), each variance floored at 1e-30 as the conversion floors it.
+float gconstFromVariances(const float* variance);
+
 class macroClass {
 public:
     int32_t modelNum = 0;                             // number of models; always models.size()

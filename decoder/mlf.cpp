@@ -3,6 +3,7 @@
 #include "decoder/macro.h"
 #include "lexicon/dict.h"
 #include "lexicon/net.h"
+#include "lexicon/pathToText.h"
 #include "lexicon/text.h"
 #include "run/recogParam.h"
 #include "run/utility.h"
@@ -24,9 +25,7 @@ bool startsWith(const std::string& s, const char* prefix) {
 
 }  // namespace
 
-bool isScoredNodeName(const std::string& name) {
-    return name != "sp" && name != "sil" && name != "filler" && name != "fillerC" && name != "fillerV";
-}
+bool isScoredNodeName(const std::string& name) { return !isUnscoredUnit(name); }
 
 bool isScoredPhoneName(const std::string& name) { return !startsWith(name, "sil+"); }
 

@@ -38,14 +38,6 @@ uint16_t qualifierBit(char c) {
     }
 }
 
-// Truncation toward zero that saturates instead of overflowing (a value such
-// as 1e30 in a configuration must not be undefined behaviour).
-int32_t truncToInt(double v) {
-    if (std::isnan(v)) return 0;
-    if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
-    if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(v);
-}
 
 }  // namespace
 

@@ -35,11 +35,11 @@ int32_t countDashes(const std::string& s, size_t length) {
     return static_cast<int32_t>(std::count(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(length), '-'));
 }
 
+}  // namespace
+
 bool isUnscoredUnit(const std::string& s) {
     return s == "sp" || s == "sil" || s == "filler" || s == "fillerC" || s == "fillerV";
 }
-
-}  // namespace
 
 void searchSylVs(const textClass& text, const std::string& sylPath, int32_t mode, std::vector<int32_t>& textIndices,
                  std::vector<int32_t>& sylIndices) {

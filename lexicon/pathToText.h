@@ -30,6 +30,10 @@ std::string pinyin2text(textClass& text, const std::vector<int32_t>& path, const
                         std::vector<int32_t>& textIndices, std::vector<int32_t>& sylIndices,
                         const recogParam& param);
 
+// True for the units that carry no text and are never scored: "sp", "sil",
+// "filler", "fillerC" and "fillerV".
+bool isUnscoredUnit(const std::string& unit);
+
 // Where keyword spotting found its first keyword: units of the path before
 // it and its unit count; -1 and -1 when nothing was spotted.
 struct keywordSpan {

@@ -30,13 +30,6 @@ int32_t lagOfPitch(int32_t fs, double semitone) {
     return roundToInt(lag);
 }
 
-int32_t truncToInt(double v) {
-    if (std::isnan(v)) return 0;
-    if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
-    if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(v);
-}
-
 // Autocorrelation of frames through the FFT: the same sums as frame2acf,
 // computed in O(N log N) per frame with an FFT long enough that no lag wraps.
 class autocorrelationClass {

@@ -6,10 +6,12 @@
 #include <cctype>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 
 extern char** environ;
 
@@ -319,6 +321,13 @@ std::vector<int32_t> strVecLinSearch(const std::vector<std::string>& list, const
         if (match) found.push_back(static_cast<int32_t>(i));
     }
     return found;
+}
+
+int32_t truncToInt(double v) {
+    if (std::isnan(v)) return 0;
+    if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+    if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(v);
 }
 
 int32_t atoiLike(const std::string& s) {

@@ -91,6 +91,10 @@ std::string fileExtension(const std::string& path);
 // Halves round away from zero.
 int roundToInt(float x);
 int roundToInt(double x);
+// Truncation toward zero that saturates at the 32-bit range instead of
+// overflowing (a value such as 1e30 in a settings file must not be undefined
+// behaviour); NaN gives 0.
+int32_t truncToInt(double v);
 std::vector<std::string> expandCombinations(const std::vector<std::vector<std::string>>& lists);
 // matchPos: 0 anywhere, 1 prefix, 2 suffix (first occurrence), 3 equal.
 std::vector<int32_t> strVecLinSearch(const std::vector<std::string>& list, const std::string& key,

@@ -52,10 +52,6 @@ struct utteranceRun {
         : res(r), audio(a), settings(s), param(r.param) {}
 };
 
-bool isSilOrPauseOrFiller(const std::string& name) {
-    return name == "sp" || name == "sil" || name == "filler" || name == "fillerC" || name == "fillerV";
-}
-
 // The resources' parameters with the utterance's settings in force.
 recogParam utteranceParam(const recogParam& base, const utteranceSettings& settings) {
     recogParam param = base;
@@ -210,7 +206,7 @@ void analyseConfusion(utteranceRun& run, cmResult& result) {
             const featureClass& features = run.features;
             size_t k = 0;
             for (cmNode& node : result.nodes) {
-                if (isSilOrPauseOrFiller(node.name)) continue;
+                if (isUnscoredUnit(node.name)) continue;
                 if (k >= designated.size()) break;
                 const std::string& syllable = designated[k++];
                 if (node.name == syllable) continue;

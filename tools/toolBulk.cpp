@@ -8,6 +8,7 @@
 #include "run/resultJson.h"
 #include "run/utility.h"
 #include "run/utteranceRun.h"
+#include "service/uploadCheck.h"
 #include "tools/tools.h"
 
 #include <unistd.h>
@@ -133,6 +134,17 @@ std::string processEntry(const bulkRun& run, const bulkEntry& entry, bool& ok) {
     line["wave"] = toUtf8(entry.wave, false, replaced);
     try {
         scopedOutputCapture capture;
+        // The FLV reader ends the process on a corrupt container: an FLV file
+        // is walked first, and one the reader would not read through is refused.
+        const std::string extension = entry.wave.size() >= 3 ? entry.wave.substr(entry.wave.size() - 3) : "";
+        if (extension == "flv" || extension == "FLV") {
+            double seconds = 0;
+            bool unsupported = false;
+            std::string problem = flvContainerProblem(readFileBytes(entry.wave), seconds, unsupported);
+            if (!problem.empty())
+                reportError(formatString("Error: the FLV file %s cannot be read: %s (line %d of %s)",
+                                         entry.wave.c_str(), problem.c_str(), __LINE__, UNIT));
+        }
         conditionReport report;
         audioRecord audio = readConditionedWave(entry.wave, run.conditioning, report);
         utteranceSettings settings = sharedNetSettings(run.resources);

@@ -42,12 +42,7 @@ double logOf(float p) { return p > 0 ? std::log(static_cast<double>(p)) : LOG_ZE
 
 }  // namespace
 
-float gaussConst(const gaussMixture& mix) {
-    constexpr double TWO_PI = 6.283185307179586;
-    double c = MODEL_PARAM_NUM * std::log(TWO_PI);
-    for (int32_t d = 0; d < MODEL_PARAM_NUM; ++d) c += std::log(static_cast<double>(mix.variance[d]));
-    return static_cast<float>(c);
-}
+float gaussConst(const gaussMixture& mix) { return gconstFromVariances(mix.variance); }
 
 void trainGraphClass::build(const std::vector<trainSegment>& segments, const macroClass& models) {
     m_model.clear();

@@ -118,16 +118,19 @@ TEST_F(Bulk, BadRecordingsGetTheirErrorsAndTheGoodOnesTheirResults) {
     std::string param = s.params("bulk-bad.prm", "language=english\nfunction=assess\ncomparisonMode=1\n");
     std::string good = s.wave("bulk-good.wav", classesOf({"one", "two"}));
     std::string corrupt = s.dir.write("bulk-corrupt.wav", "RIFF\x10\0\0\0WAVEjunk");
+    // A previous-tag size that does not match: the FLV reader would end the process.
+    std::string badFlv = s.dir.write("bulk-bad.flv", std::string("FLV\x01\x04\0\0\0\x09\0\0\0\x05", 13));
     std::string list = s.dir.write("bulk-bad.tsv", "% a comment\n\ng1\t" + good + "\tone two\nmissing\t" +
                                                        s.dir.file("nope.wav") + "\tone\ncorrupt\t" + corrupt +
                                                        "\tone\nunknown\t" + good + "\tone zebra\nempty\t" + good +
-                                                       "\t\ng2\t" + good + "\ttwo one\n");
+                                                       "\t\nflv\t" + badFlv + "\tone\ng2\t" + good + "\ttwo one\n");
     std::string results = s.dir.file("bulk-bad.jsonl");
     commandResult r = runBulk("-j 2 " + shellQuote(param) + " " + shellQuote(list) + " " + shellQuote(results));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.output.find("4 of 6 recordings failed"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("5 of 7 recordings failed"), std::string::npos) << r.output;
     std::map<std::string, json> lines = resultsById(results);
-    ASSERT_EQ(lines.size(), 6u);
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_NE(lines["flv"]["error"].get<std::string>().find("cannot be read"), std::string::npos) << lines["flv"];
     EXPECT_EQ(lines["g1"]["status"], "ok");
     EXPECT_EQ(lines["g2"]["status"], "ok");
     EXPECT_EQ(lines["g1"]["line"], 3);

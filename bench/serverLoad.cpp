@@ -6,7 +6,8 @@
 // and after (read from /proc, so only a server on this machine).
 //
 // bench_serverLoad --port N [--pid PID] [--clients N] [--seconds T]
-//                  [--requests N] [--invalid-percent P] [--wave FILE] [--text TEXT]
+//                  [--requests N] [--rss-after N] [--invalid-percent P] [--wave FILE]
+//                  [--text TEXT] [--candidates FILE]
 #include <httplib.h>
 
 #include <algorithm>
@@ -30,6 +31,7 @@ struct loadOptions {
     int clients = 1;
     double seconds = 10;
     long requests = 0;  // 0 = no count limit
+    long checkpoint = 0;  // > 0: print the server's RSS once this many requests are answered
     int invalidPercent = 20;
     std::string wave = "examples/waves/digits-8095439.wav";
     std::string text = "eight zero nine five four three nine";
@@ -67,6 +69,7 @@ bool parseArgs(int argc, char** argv, loadOptions& o) {
         else if (a == "--clients") o.clients = std::atoi(v.c_str());
         else if (a == "--seconds") o.seconds = std::atof(v.c_str());
         else if (a == "--requests") o.requests = std::atol(v.c_str());
+        else if (a == "--rss-after") o.checkpoint = std::atol(v.c_str());
         else if (a == "--invalid-percent") o.invalidPercent = std::atoi(v.c_str());
         else if (a == "--wave") o.wave = v;
         else if (a == "--text") o.text = v;
@@ -90,7 +93,7 @@ int main(int argc, char** argv) {
     loadOptions o;
     if (!parseArgs(argc, argv, o)) {
         std::fprintf(stderr,
-                     "Usage: %s --port N [--pid PID] [--clients N<=64] [--seconds T<=600] [--requests N]\n"
+                     "Usage: %s --port N [--pid PID] [--clients N<=64] [--seconds T<=600] [--requests N] [--rss-after N]\n"
                      "       [--invalid-percent P] [--wave FILE] [--text TEXT] [--candidates FILE]\n",
                      argv[0]);
         return 1;
@@ -142,6 +145,8 @@ int main(int argc, char** argv) {
                 latencies.push_back(ms);
                 if (k.valid) validLatencies.push_back(ms);
                 ++byStatus[r ? r->status : -1];
+                if (o.checkpoint > 0 && static_cast<long>(latencies.size()) == o.checkpoint)
+                    std::printf("server RSS kB after %ld requests: %ld\n", o.checkpoint, residentKb(o.pid));
             }
         });
     for (std::thread& t : threads) t.join();

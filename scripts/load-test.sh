@@ -6,8 +6,8 @@
 #
 # Runs bench_serverLoad (20 % invalid requests) against servers it starts on
 # free ports at 127.0.0.1: one client on 1 worker (latency); CLIENTS clients
-# on 1 and on 2 workers (throughput and its ratio); then 100 and 10,000 more
-# requests on one server (its resident memory after each). Build first, e.g.
+# on 1 and on 2 workers (throughput and its ratio); then 10,100 requests on
+# one server (its resident memory after 100 and at the end). Build first, e.g.
 #   scripts/build.sh build-release -DCMAKE_BUILD_TYPE=Release
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -60,8 +60,7 @@ echo; echo "== $clients clients, 2 workers, ${seconds} s"
 start_server 2; two=$(load --clients "$clients" --seconds "$seconds" | tee /dev/stderr | rate); stop_server
 echo "throughput 2 workers / 1 worker: $(awk -v a="$two" -v b="$one" 'BEGIN { printf "%.2f", a / b }')"
 
-echo; echo "== memory: 100 requests, then 10,000 more ($clients clients, 2 workers)"
+echo; echo "== memory: 10,100 requests, RSS after the first 100 and at the end ($clients clients, 2 workers)"
 start_server 2
-load --clients "$clients" --seconds 600 --requests 100 | grep -E "requests/s|RSS|5xx"
-load --clients "$clients" --seconds 600 --requests 10000 | grep -E "requests/s|RSS|5xx|status"
+load --clients "$clients" --seconds 600 --requests 10100 --rss-after 100 | grep -E "requests/s|RSS|5xx|status"
 stop_server

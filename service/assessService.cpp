@@ -1,6 +1,5 @@
 #include "service/assessService.h"
 
-#include "frontend/flvimpl.h"
 #include "lexicon/text.h"
 #include "run/conditionWave.h"
 #include "run/outputSink.h"
@@ -93,21 +92,12 @@ serviceAnswer textsProblem(const assessmentService& service, const std::vector<s
     return serviceAnswer();
 }
 
-// Reads, conditions and runs one upload with the given settings; the texts
-// have been checked.
-serviceAnswer runRequest(const assessmentService& service, workGate& gate, const audioUpload& audio,
-                         utteranceSettings settings) {
-    int64_t start = clockMs();
-    uploadCheck check = checkUpload(audio.bytes, audio.format, service.limits.maxSeconds);
-    if (check.status != 0) return errorAnswer(check.status, check.code, check.message);
-    if (check.extension == ".flv" && !service.flvReadable)
-        return errorAnswer(415, "unsupported_audio_format", "this server cannot decode FLV audio");
-
-    gatePass pass(gate);
-    if (!pass.admitted()) return errorAnswer(503, "busy", "the server is busy; try again shortly");
-
+// Stores, reads, conditions and runs one checked upload with the given
+// settings, on an engine worker.
+serviceAnswer engineAnswer(const assessmentService& service, const audioUpload& audio, const std::string& extension,
+                           utteranceSettings settings, int64_t start) {
     const recogResources& res = service.resources;
-    uploadFile file(service.uploadDir, check.extension, audio.bytes);
+    uploadFile file(service.uploadDir, extension, audio.bytes);
     if (!file.ok()) {
         serviceAnswer answer = errorAnswer(500, "internal", "the upload could not be stored");
         answer.logLine = "cannot store an upload in " + service.uploadDir;
@@ -144,6 +134,32 @@ serviceAnswer runRequest(const assessmentService& service, workGate& gate, const
     context.totalSeconds = elapsedSeconds(start);
     serviceAnswer answer;
     answer.body = resultDocument(result, res.models, context);
+    return answer;
+}
+
+// Checks one upload and runs it on an engine worker when one is free or a
+// waiting place is; the texts have been checked.
+serviceAnswer runRequest(const assessmentService& service, workGate& gate, const audioUpload& audio,
+                         utteranceSettings settings) {
+    int64_t start = clockMs();
+    uploadCheck check = checkUpload(audio.bytes, audio.format, service.limits.maxSeconds);
+    if (check.status != 0) return errorAnswer(check.status, check.code, check.message);
+
+    serviceAnswer answer;
+    auto job = [&] {
+        // On the worker thread: its own output capture and no error log.
+        scopedErrorLogOff noLog;
+        try {
+            answer = engineAnswer(service, audio, check.extension, settings, start);
+        } catch (const std::exception& e) {
+            answer = errorAnswer(500, "internal", "the engine failed on this request");
+            answer.logLine = std::string("engine fault: ") + e.what();
+        } catch (...) {
+            answer = errorAnswer(500, "internal", "the engine failed on this request");
+            answer.logLine = "engine fault: unknown exception";
+        }
+    };
+    if (!gate.run(job)) return errorAnswer(503, "busy", "the server is busy; try again shortly");
     return answer;
 }
 
@@ -199,7 +215,6 @@ void loadAssessmentService(const std::string& paramFile, const serviceLimits& li
     param.jsonFile.clear();
     loadResources(param, options, service.resources);
     service.limits = limits;
-    service.flvReadable = nellyCodecLoadError(defaultNellyCodecSonames()).empty();
 
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/recognize-server-XXXXXX";
@@ -338,7 +353,7 @@ nlohmann::json serviceInfo(const assessmentService& service, size_t maxBodyBytes
             {"phones", phoneSetOf(res.models)},
             {"hasTexts", res.hasNet},
             {"examples", examples},
-            {"formats", service.flvReadable ? nlohmann::json{"wav", "flv", "raw"} : nlohmann::json{"wav", "raw"}},
+            {"formats", {"wav", "flv", "raw"}},
             {"limits", limits},
             {"version", SERVICE_VERSION},
             {"resultSchemaVersion", 1}};

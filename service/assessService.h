@@ -46,7 +46,6 @@ public:
     recogResources resources;
     serviceLimits limits;
     std::string uploadDir;     // private (mode 0700) directory of the upload files
-    bool flvReadable = false;  // the FLV decoder's libraries load
 };
 
 // Reads the parameter file and loads its resources (the shared net only when

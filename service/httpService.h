@@ -1,8 +1,8 @@
 // The HTTP side of the assessment service, on cpp-httplib: the routes, the
 // bearer token, the error bodies, the metrics and the access log. The
 // server's connection threads read requests and write answers; the engine
-// work of a request runs only once the work gate admits it, so that a slow
-// or stalled client holds a connection thread (until the read timeout) but
+// work of a request runs on a worker of the work gate, so that a slow or
+// stalled client holds a connection thread (until the read timeout) but
 // never an engine worker.
 #pragma once
 

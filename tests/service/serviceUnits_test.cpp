@@ -10,6 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -191,42 +195,90 @@ TEST(ServiceMetrics, CountsHistogramAndGauges) {
     EXPECT_EQ(endpointLabel("/v1/assess/../../etc/passwd"), "other");
 }
 
-TEST(WorkGateConcurrency, BoundsRunningAndWaitingRequests) {
-    workGate gate(2, 1);
-    ASSERT_TRUE(gate.enter());
-    ASSERT_TRUE(gate.enter());
-    std::atomic<bool> thirdIn{false};
-    std::thread waiter([&] {
-        thirdIn = gate.enter();  // waits: both workers are busy
-        gate.leave();
-    });
-    while (gate.waiting() != 1) std::this_thread::yield();
-    EXPECT_FALSE(gate.enter());  // the one waiting place is taken
-    EXPECT_FALSE(thirdIn);
-    gate.leave();
-    waiter.join();
-    EXPECT_TRUE(thirdIn);
-    EXPECT_EQ(gate.running(), 1);
-    gate.leave();
-    EXPECT_EQ(gate.running(), 0);
+// A job that runs until released, and how many such jobs are running.
+class heldJobs {
+public:
+    std::function<void()> job() {
+        return [this] {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            ++m_started;
+            m_changed.notify_all();
+            m_changed.wait(lock, [this] { return m_released; });
+        };
+    }
+    void waitStarted(int n) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_started >= n; });
+    }
+    void release() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_released = true;
+        m_changed.notify_all();
+    }
 
-    // Many threads through a gate of 3 never hold more than 3 workers.
-    workGate busy(3, 1000);
-    std::atomic<int> inside{0}, most{0};
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_started = 0;
+    bool m_released = false;
+};
+
+TEST(WorkGateConcurrency, BoundsRunningAndWaitingJobs) {
+    workGate gate(2, 1);
+    heldJobs held;
+    std::function<void()> job = held.job();
+    std::vector<std::thread> submitters;
+    std::atomic<int> admitted{0};
+    for (int i = 0; i < 2; ++i) submitters.emplace_back([&] { admitted += gate.run(job); });
+    held.waitStarted(2);
+    EXPECT_EQ(gate.running(), 2);
+    submitters.emplace_back([&] { admitted += gate.run(job); });  // waits: both workers busy
+    while (gate.waiting() != 1) std::this_thread::yield();
+    bool ran = false;
+    EXPECT_FALSE(gate.run([&] { ran = true; }));  // the one waiting place is taken
+    EXPECT_FALSE(ran);
+    held.release();
+    for (std::thread& t : submitters) t.join();
+    EXPECT_EQ(admitted, 3);
+    EXPECT_EQ(gate.running(), 0);
+    EXPECT_EQ(gate.waiting(), 0);
+    EXPECT_TRUE(gate.run([&] { ran = true; }));
+    EXPECT_TRUE(ran);
+}
+
+TEST(WorkGateConcurrency, JobsRunOnTheWorkersOnly) {
+    // Eight submitters through a gate of 3 workers: at most 3 jobs at once,
+    // every job on one of 3 threads, none on a submitter's thread.
+    workGate gate(3, 1000);
+    std::mutex mutex;
+    std::set<std::thread::id> workerIds, submitterIds;
+    std::atomic<int> inside{0}, most{0}, done{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t)
         threads.emplace_back([&] {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                submitterIds.insert(std::this_thread::get_id());
+            }
             for (int i = 0; i < 200; ++i) {
-                gatePass pass(busy);
-                ASSERT_TRUE(pass.admitted());
-                int now = ++inside;
-                int seen = most;
-                while (now > seen && !most.compare_exchange_weak(seen, now)) {
-                }
-                --inside;
+                bool admitted = gate.run([&] {
+                    int now = ++inside;
+                    int seen = most;
+                    while (now > seen && !most.compare_exchange_weak(seen, now)) {
+                    }
+                    {
+                        std::lock_guard<std::mutex> lock(mutex);
+                        workerIds.insert(std::this_thread::get_id());
+                    }
+                    --inside;
+                    ++done;
+                });
+                EXPECT_TRUE(admitted);
             }
         });
     for (std::thread& t : threads) t.join();
+    EXPECT_EQ(done, 8 * 200);
     EXPECT_LE(most, 3);
-    EXPECT_EQ(busy.running(), 0);
+    EXPECT_LE(workerIds.size(), 3u);
+    for (const std::thread::id& id : workerIds) EXPECT_EQ(submitterIds.count(id), 0u);
 }

@@ -109,8 +109,11 @@ void accumulateShard(trainParam param, int32_t shard, int32_t shards, int32_t pa
     const macroClass models = readPassModels(inPath, pass);
     size_t first = 0, last = 0;
     shardRange(setup.m_entries.size(), shard, shards, first, last);
-    sinkPrintf("\tShard %d of %d: list entries %zu to %zu of %zu\n", shard, shards, first + 1, last,
-               setup.m_entries.size());
+    if (first == last)
+        sinkPrintf("\tShard %d of %d: none of the %zu list entries\n", shard, shards, setup.m_entries.size());
+    else
+        sinkPrintf("\tShard %d of %d: list entries %zu to %zu of %zu\n", shard, shards, first + 1, last,
+                   setup.m_entries.size());
     int32_t dim = 0;
     const std::vector<trainUtterance> data = loadTrainingData(setup, first, last, dim);
     const int64_t start = clockMs();

@@ -7,6 +7,9 @@
 #include <utility>
 #include <vector>
 
+// Measurements per phone (names in decoder/measures.h).
+constexpr int32_t PHONE_MEASURE_NUM = 7;
+
 struct cmPhone {
     std::string name;                     // model name of the phone
     int32_t modelIdx = 0;                 // index of the phone's model in the model set
@@ -24,6 +27,10 @@ struct cmPhone {
     float timberScores[4] = {-1, -1, -1, -1};
     bool pitched = false;                 // whether the phone carries pitch
     std::vector<float> volume, pitch;     // per frame
+    // Calibration (decoder/measures.h, run/calibration.h).
+    bool measured = false;                // measures hold the phone's measurements
+    float measures[PHONE_MEASURE_NUM] = {};
+    float accuracy = -1;                  // calibrated accuracy on the human scale; -1 = none
 };
 
 struct cmNode {
@@ -35,6 +42,11 @@ struct cmNode {
     std::vector<cmPhone> phones;          // in time order
     float cumLogLike = 0;                 // cumulative log score when the node was left
     std::vector<float> volume, pitch;     // per frame
+    // Calibration: mean and minimum of the measurements of its measured phones.
+    bool measured = false;
+    float measureMean[PHONE_MEASURE_NUM] = {};
+    float measureMin[PHONE_MEASURE_NUM] = {};
+    float accuracy = -1;                  // calibrated accuracy on the human scale; -1 = none
 };
 
 struct epsEntry {
@@ -86,4 +98,14 @@ struct cmResult {
     int32_t sampleCount = 0;              // samples of the conditioned wave
     std::vector<cmKeyword> keywords;      // keyword mode: the keywords found
     std::vector<std::pair<std::string, double>> stageSeconds;  // wall time of each stage, in order
+
+    // Calibration: utterance measurements and the calibrated sentence scores.
+    bool measured = false;                // the fields below and the phones' measures are set
+    int32_t measuredPhoneNum = 0;
+    float measureMean[PHONE_MEASURE_NUM] = {};  // over the measured phones
+    float speechSeconds = 0;              // first scored node's start to last one's end
+    float speechRate = 0;                 // scored phones per second of speech without pauses
+    std::vector<float> pauseSeconds;      // inner pauses, in order
+    bool calibrated = false;              // accuracy, fluency, total and those of nodes and phones set
+    float accuracy = -1, fluency = -1, total = -1;  // on the human scales
 };

@@ -132,31 +132,37 @@ struct fnv1a {
 
 std::string fileDigest(const std::string& path) { return bytesDigest(readFileBytes(path)); }
 
-json termJson(const calibrationTerm& term, const std::vector<std::string>& names) {
-    json t = json::array({names[static_cast<size_t>(term.input)]});
-    if (term.hinge) t.push_back(term.knot);
-    return t;
-}
+// A float with six significant digits, as the file keeps it.
+double rounded(float value) { return std::strtod(formatString("%.6g", static_cast<double>(value)).c_str(), nullptr); }
 
 json floatList(const std::vector<float>& values) {
     json list = json::array();
-    for (float v : values) list.push_back(v);
+    for (float v : values) list.push_back(rounded(v));
     return list;
 }
 
-std::vector<float> floatsOf(const json& list, size_t count, const std::string& what, const std::string& path) {
-    if (!list.is_array() || list.size() != count)
-        reportError(formatString("Error: %s of %s holds %zu numbers; %zu are needed (line %d of file %s)",
-                                 what.c_str(), path.c_str(), list.is_array() ? list.size() : size_t{0}, count,
-                                 __LINE__, UNIT));
-    std::vector<float> values;
-    for (const json& v : list) {
-        if (!v.is_number())
-            reportError(formatString("Error: %s of %s holds a value that is not a number (line %d of file %s)",
-                                     what.c_str(), path.c_str(), __LINE__, UNIT));
-        values.push_back(v.get<float>());
+// JSON text with one member per line, except that arrays and objects of
+// scalars stay on one line (a term, the offsets, a list of numbers).
+void appendReadable(const nlohmann::ordered_json& value, int32_t indent, std::string& out) {
+    bool flat = !value.is_structured();
+    if (!flat) {
+        flat = true;
+        for (const auto& v : value) flat = flat && !v.is_structured();
     }
-    return values;
+    if (flat || value.empty()) {
+        out += value.dump();
+        return;
+    }
+    const std::string pad(static_cast<size_t>(indent + 1), ' ');
+    out += value.is_object() ? "{\n" : "[\n";
+    size_t k = 0;
+    for (auto it = value.begin(); it != value.end(); ++it, ++k) {
+        out += pad;
+        if (value.is_object()) out += nlohmann::ordered_json(it.key()).dump() + ": ";
+        appendReadable(it.value(), indent + 1, out);
+        out += k + 1 < value.size() ? ",\n" : "\n";
+    }
+    out += std::string(static_cast<size_t>(indent), ' ') + (value.is_object() ? "}" : "]");
 }
 
 // The differing "KEY=value" parts of two settings texts, for the message.
@@ -420,8 +426,9 @@ calibrationTarget calibrationTargetOf(const macroClass& models, const recogParam
     return target;
 }
 
-json calibrationClass::toJson() const {
-    json doc;
+nlohmann::ordered_json calibrationClass::toJson() const {
+    using ojson = nlohmann::ordered_json;
+    ojson doc;
     doc["format"] = FORMAT_NAME;
     doc["version"] = FORMAT_VERSION;
     doc["fittedFor"] = {{"modelFile", target.modelFile},
@@ -429,31 +436,36 @@ json calibrationClass::toJson() const {
                         {"modelDigest", target.modelDigest},
                         {"features", target.featureSettings},
                         {"measures", target.measureSettings}};
-    doc["training"] = training.is_null() ? json::object() : training;
-    json levelDocs = json::object();
+    doc["training"] = training.is_null() ? ojson::object() : ojson::parse(training.dump());
+    ojson levelDocs = ojson::object();
     for (int32_t level = 0; level < LEVEL_NUM; ++level) {
         const levelModel& m = levels[level];
         if (!m.fitted) continue;
         const std::vector<std::string>& names = calibrationInputNames(level);
-        json terms = json::array();
-        for (const calibrationTerm& t : m.terms) terms.push_back(termJson(t, names));
+        ojson terms = ojson::array();
+        for (size_t t = 0; t < m.terms.size(); ++t) {
+            ojson term = {{"input", names[static_cast<size_t>(m.terms[t].input)]}};
+            if (m.terms[t].hinge) term["knot"] = rounded(m.terms[t].knot);
+            term["weight"] = rounded(m.weights[t]);
+            term["center"] = rounded(m.center[t]);
+            term["spread"] = rounded(m.spread[t]);
+            terms.push_back(term);
+        }
         float low, high;
         calibrationLevelScale(level, low, high);
-        json l = {{"scale", {low, high}},
-                  {"family", m.family},
-                  {"lambda", m.lambda},
-                  {"crossValidated", {{"enginePearson", m.enginePearson}, {"pearson", m.pearson}}},
-                  {"terms", terms},
-                  {"center", floatList(m.center)},
-                  {"spread", floatList(m.spread)},
-                  {"weights", floatList(m.weights)},
-                  {"intercept", m.intercept}};
+        ojson l = ojson::object();
+        l["scale"] = {low, high};
+        l["family"] = m.family;
+        l["lambda"] = rounded(m.lambda);
+        if (level == LEVEL_PHONE) l["offsetLambda"] = rounded(m.offsetLambda);
+        l["crossValidated"] = {{"enginePearson", rounded(m.enginePearson)}, {"pearson", rounded(m.pearson)}};
+        l["intercept"] = rounded(m.intercept);
         if (level == LEVEL_PHONE) {
-            l["offsetLambda"] = m.offsetLambda;
-            json offsets = json::object();
-            for (const auto& entry : m.offsets) offsets[entry.first] = entry.second;
+            ojson offsets = ojson::object();
+            for (const auto& entry : m.offsets) offsets[entry.first] = rounded(entry.second);
             l["offsets"] = offsets;
         }
+        l["terms"] = terms;
         levelDocs[LEVEL_NAMES[level]] = l;
     }
     doc["levels"] = levelDocs;
@@ -489,24 +501,23 @@ void calibrationClass::fromJson(const json& doc, const std::string& path) {
             m.pearson = l.at("crossValidated").at("pearson").get<float>();
             for (const json& t : l.at("terms")) {
                 calibrationTerm term;
-                const std::string name = t.at(0).get<std::string>();
+                const std::string name = t.at("input").get<std::string>();
                 auto it = std::find(names.begin(), names.end(), name);
                 if (it == names.end())
                     reportError(formatString("Error: %s of %s names the input \"%s\", which this engine does not "
                                              "compute (line %d of file %s)",
                                              what.c_str(), path.c_str(), name.c_str(), __LINE__, UNIT));
                 term.input = static_cast<int32_t>(it - names.begin());
-                term.hinge = t.size() > 1;
-                if (term.hinge) term.knot = t.at(1).get<float>();
+                term.hinge = t.contains("knot");
+                if (term.hinge) term.knot = t.at("knot").get<float>();
                 m.terms.push_back(term);
-            }
-            m.center = floatsOf(l.at("center"), m.terms.size(), what + " center", path);
-            m.spread = floatsOf(l.at("spread"), m.terms.size(), what + " spread", path);
-            m.weights = floatsOf(l.at("weights"), m.terms.size(), what + " weights", path);
-            for (float s : m.spread)
-                if (!(s > 0))
+                m.center.push_back(t.at("center").get<float>());
+                m.spread.push_back(t.at("spread").get<float>());
+                m.weights.push_back(t.at("weight").get<float>());
+                if (!(m.spread.back() > 0))
                     reportError(formatString("Error: %s of %s has a spread that is not positive (line %d of file %s)",
                                              what.c_str(), path.c_str(), __LINE__, UNIT));
+            }
             m.intercept = l.at("intercept").get<float>();
             if (level == LEVEL_PHONE) {
                 m.offsetLambda = l.value("offsetLambda", 0.0f);
@@ -531,7 +542,9 @@ void calibrationClass::load(const std::string& path) {
 }
 
 void calibrationClass::save(const std::string& path) const {
-    std::string text = toJson().dump(1) + "\n";
+    std::string text;
+    appendReadable(toJson(), 0, text);
+    text += "\n";
     filePtr file = openFileOrFail(path, "w");
     if (std::fwrite(text.data(), 1, text.size(), file.get()) != text.size() || std::fclose(file.release()) != 0)
         reportError(formatString("Error: cannot write %s (line %d of file %s)", path.c_str(), __LINE__, UNIT));

@@ -140,7 +140,7 @@ public:
     // version, and a level that does not parse.
     void load(const std::string& path);
     void save(const std::string& path) const;
-    nlohmann::json toJson() const;
+    nlohmann::ordered_json toJson() const;  // members in the order the file shows them
     void fromJson(const nlohmann::json& doc, const std::string& path);
 
     // Reports, naming what differs, when the calibration was fitted for

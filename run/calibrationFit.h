@@ -81,7 +81,7 @@ struct calibrationFitOptions {
     int32_t folds = 5;                                      // speaker folds of the cross-validation
     std::vector<double> lambdas = {1, 10, 100, 1000};       // penalties of the standardized terms tried
     std::vector<double> offsetLambdas = {3, 30, 300};       // penalties of the phone offsets tried
-    std::vector<double> knotQuantiles = {0.1, 0.3, 0.5, 0.7, 0.9};  // hinge knots
+    std::vector<double> knotQuantiles = {0.25, 0.5, 0.75};  // hinge knots, as quantiles of the input
 };
 
 // The cross-validated figures of one mapping tried at one level.

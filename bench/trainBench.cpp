@@ -1,6 +1,9 @@
 // Throughput of one training pass (frames per second) at 1 and 4 Gaussian
 // components per stream, in 1 and 2 threads, on a generated corpus of about
 // 30 minutes, and the peak memory (ru_maxrss) of the process around them.
+// The CPU time of each pass shows what threads cost beside what they gain:
+// on a machine whose cores are busy with other work the wall-clock gain of
+// -j 2 is not there to be measured.
 //
 //   bench_trainBench [minutes [threads...]]     (default: 30, threads 1 2)
 //
@@ -141,6 +144,14 @@ double peakMegabytes() {
     return static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
 }
 
+// User and system time of the whole process so far.
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 double seconds(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -203,15 +214,17 @@ int main(int argc, char** argv) {
                 for (int32_t threads : threadCounts) {
                     setup.m_param.threadNum = threads;
                     const auto passStart = std::chrono::steady_clock::now();
+                    const double cpuStart = cpuSeconds();
                     {
                         scopedOutputSilence silence;
                         stats = accumulatePass(setup, pass, models, data, dim);
                     }
-                    const double took = seconds(passStart);
+                    const double took = seconds(passStart), cpu = cpuSeconds() - cpuStart;
                     const double rate = static_cast<double>(frames) / took;
-                    std::printf("%d Gaussian%s per stream, -j %d: %9.0f frames/s (%.2f s, %.0fx real time)",
+                    std::printf("%d Gaussian%s per stream, -j %d: %9.0f frames/s (%.2f s, %.0fx real time, "
+                                "%.2f s of CPU)",
                                 pass == fourPass ? 4 : 1, pass == fourPass ? "s" : "", threads, rate, took,
-                                corpus.seconds / took);
+                                corpus.seconds / took, cpu);
                     if (first > 0) std::printf(", %.2fx -j %d", rate / first, threadCounts.front());
                     if (first == 0) first = rate;
                     std::printf("\n");

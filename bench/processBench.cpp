@@ -19,6 +19,7 @@
 #include "run/resources.h"
 #include "run/utility.h"
 #include "run/utteranceRun.h"
+#include "tests/run/pizzaFixtures.h"
 
 #include <nlohmann/json.hpp>
 
@@ -84,11 +85,6 @@ double median(std::vector<double> v) {
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 int pizza(const std::string& recognize, int minCandidates, const std::string& modelFile) {
     const std::string dir = SHARED + "/htk-pizza";
     if (!std::filesystem::exists(dir)) {
@@ -97,49 +93,11 @@ int pizza(const std::string& recognize, int minCandidates, const std::string& mo
     }
     std::string work = std::filesystem::temp_directory_path() / "pizza-bench";
     std::filesystem::create_directories(work);
-    // Monophones with every right context a copy of the phone.
-    macroClass set;
-    set.readMacro(dir + "/mac/hmm9.mac", false);
-    std::vector<hmmModel> phones = set.models;
-    for (const hmmModel& p : phones) {
-        if (p.name == "sil" || p.name == "sp") continue;
-        for (const hmmModel& q : phones) {
-            if (q.name == "sp") continue;
-            hmmModel copy = p;
-            copy.name = p.name + "+" + q.name;
-            set.models.push_back(copy);
-        }
-    }
-    set.modelNum = static_cast<int32_t>(set.models.size());
-    set.writeMacText(work + "/pizza.mac");
-    set.writeMacBinary(work + "/pizza.macb");
-    std::ifstream dict(dir + "/lexicon/dict");
-    std::set<std::string> entries;
-    std::string line;
-    while (std::getline(dict, line)) {
-        std::istringstream in(line);
-        std::string word, phone, pa;
-        in >> word;
-        if (word.empty() || word.rfind("SENT-", 0) == 0) continue;
-        while (in >> phone)
-            if (phone != "sp") pa += (pa.empty() ? "" : "_") + phone;
-        entries.insert(lower(word) + "\t" + pa);
-    }
-    std::ofstream wpa(work + "/pizza.wpa");
-    for (const std::string& e : entries) wpa << e << "\n";
-    wpa.close();
-    std::ifstream promptFile(dir + "/lexicon/testprompts");
-    std::vector<std::string> prompts;
+    pizzaFixtures::writeContextSet(dir + "/mac/hmm9.mac", work + "/pizza.mac", work + "/pizza.macb");
+    std::ofstream(work + "/pizza.wpa") << pizzaFixtures::wpaOfDictionary(dir + "/lexicon/dict");
+    std::vector<std::string> prompts = pizzaFixtures::promptsOf(dir + "/lexicon/testprompts");
     std::ofstream texts(work + "/prompts.txt");
-    while (std::getline(promptFile, line)) {
-        std::istringstream in(line);
-        std::string id, word, text;
-        in >> id;
-        while (in >> word) text += (text.empty() ? "" : " ") + lower(word);
-        if (id.empty()) continue;
-        prompts.push_back(text);
-        texts << text << "\n";
-    }
+    for (const std::string& p : prompts) texts << p << "\n";
     texts.close();
     std::ofstream(work + "/pizza.tnm").close();
     std::ofstream(work + "/rank.prm") << "0.1 1 0\n";

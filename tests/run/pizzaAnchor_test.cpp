@@ -7,78 +7,25 @@
 #include "run/conditionWave.h"
 #include "run/outputSink.h"
 #include "run/utility.h"
+#include "pizzaFixtures.h"
 #include "testUtil.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <set>
-#include <sstream>
 
 namespace {
 
 const std::string PIZZA = std::string(RECOG_SOURCE_DIR) + "/../shared/anchors/htk-pizza";
-
-// The monophone set with a copy named p+q for every phone p and context q (or "sil").
-void writeContextSet(const std::string& from, const std::string& to) {
-    macroClass set;
-    set.readMacro(from, false);
-    std::vector<hmmModel> phones = set.models;
-    std::vector<std::string> contexts;
-    for (const hmmModel& m : phones)
-        if (m.name != "sp") contexts.push_back(m.name);
-    for (const hmmModel& p : phones) {
-        if (p.name == "sil" || p.name == "sp") continue;
-        for (const std::string& q : contexts) {
-            hmmModel copy = p;
-            copy.name = p.name + "+" + q;
-            set.models.push_back(copy);
-        }
-    }
-    set.modelNum = static_cast<int32_t>(set.models.size());
-    set.writeMacText(to);
-}
-
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
 
 }  // namespace
 
 TEST(PizzaAnchor, AllThirtyPromptsAreRecognizedWithACandidateFloor) {
     if (!std::filesystem::exists(PIZZA + "/mac/hmm9.mac")) GTEST_SKIP() << "no " << PIZZA;
     scratchDir dir;
-    writeContextSet(PIZZA + "/mac/hmm9.mac", dir.file("pizza.mac"));
-
-    // The lexicon without its word-final "sp", as word<TAB>p_h_o_n_e_s.
-    std::ifstream dict(PIZZA + "/lexicon/dict");
-    std::set<std::string> entries;
-    std::string line;
-    while (std::getline(dict, line)) {
-        std::istringstream in(line);
-        std::string word, phone, pa;
-        in >> word;
-        if (word.empty() || word.rfind("SENT-", 0) == 0) continue;
-        while (in >> phone)
-            if (phone != "sp") pa += (pa.empty() ? "" : "_") + phone;
-        entries.insert(lower(word) + "\t" + pa);
-    }
-    std::string wpa;
-    for (const std::string& e : entries) wpa += e + "\n";
-    dir.write("pizza.wpa", wpa);
-
-    std::ifstream promptFile(PIZZA + "/lexicon/testprompts");
-    std::vector<std::string> prompts;
-    while (std::getline(promptFile, line)) {
-        std::istringstream in(line);
-        std::string id, word, text;
-        in >> id;
-        while (in >> word) text += (text.empty() ? "" : " ") + lower(word);
-        if (!id.empty()) prompts.push_back(text);
-    }
+    pizzaFixtures::writeContextSet(PIZZA + "/mac/hmm9.mac", dir.file("pizza.mac"));
+    dir.write("pizza.wpa", pizzaFixtures::wpaOfDictionary(PIZZA + "/lexicon/dict"));
+    std::vector<std::string> prompts = pizzaFixtures::promptsOf(PIZZA + "/lexicon/testprompts");
     ASSERT_EQ(prompts.size(), 30u);
     std::string texts;
     for (const std::string& p : prompts) texts += p + "\n";

@@ -5,7 +5,7 @@ set -euo pipefail
 # clang and its runtime build the fuzz targets (scripts/fuzz-smoke.sh).
 # libcpp-httplib-dev and nlohmann-json3-dev build recognize-server; chromium and
 # nodejs run its browser test (tests/browser).
-packages=(g++ cmake make pkg-config libgtest-dev libfftw3-dev libavcodec-dev espeak-ng sox clang libclang-rt-14-dev nlohmann-json3-dev libcpp-httplib-dev chromium nodejs parallel)
+packages=(g++ cmake make pkg-config libgtest-dev libfftw3-dev libavcodec-dev espeak-ng sox clang libclang-rt-14-dev nlohmann-json3-dev libcpp-httplib-dev chromium nodejs parallel libeigen3-dev)
 # npm for the browser test's puppeteer-core; Node.js packages that bundle it conflict with Debian's npm.
 command -v npm >/dev/null || packages+=(npm)
 missing=()

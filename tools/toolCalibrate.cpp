@@ -173,7 +173,7 @@ std::map<std::string, measuredUtterance> readCache(const std::string& path, cons
 std::string cacheKey(const listEntry& e) { return e.id + "\t" + e.wave + "\t" + e.text; }
 
 void writeCache(const std::string& path, const json& header, const std::vector<listEntry>& entries,
-                const std::vector<measuredUtterance>& measured, const std::vector<bool>& ok) {
+                const std::vector<measuredUtterance>& measured, const std::vector<char>& ok) {
     json recordings = json::array();
     for (size_t i = 0; i < entries.size(); ++i)
         if (ok[i]) recordings.push_back({{"key", cacheKey(entries[i])}, {"measured", measuredUtteranceJson(measured[i])}});
@@ -187,7 +187,7 @@ void writeCache(const std::string& path, const json& header, const std::vector<l
 // Assesses the recordings at the given positions on `threads` threads.
 void assessRecordings(const recogResources& resources, const std::vector<listEntry>& entries,
                       const std::vector<size_t>& todo, int32_t threads, std::vector<measuredUtterance>& measured,
-                      std::vector<bool>& ok, std::vector<std::string>& failures) {
+                      std::vector<char>& ok, std::vector<std::string>& failures) {
     privateTempDir temp;
     std::atomic<size_t> next{0}, done{0};
     std::mutex failureLock;
@@ -321,7 +321,8 @@ int toolCalibrate(const std::vector<std::string>& args) {
                          {"parameters", bytesDigest(readFileBytes(paramPath))}};
     std::map<std::string, measuredUtterance> cache = readCache(cachePath, header);
     std::vector<measuredUtterance> measured(entries.size());
-    std::vector<bool> ok(entries.size(), false);
+    // One byte per recording: workers set their own entries concurrently.
+    std::vector<char> ok(entries.size(), 0);
     std::vector<size_t> todo;
     for (size_t i = 0; i < entries.size(); ++i) {
         auto it = cache.find(cacheKey(entries[i]));

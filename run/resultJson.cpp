@@ -119,12 +119,12 @@ json floats(const std::vector<float>& values) {
 json timberScores(const float (&scores)[4]) { return json::array({scores[0], scores[1], scores[2], scores[3]}); }
 
 // The phone of the best competing model that ranks above the aligned one.
-json soundsLike(const cmPhone& phone, const std::vector<std::string>& names, textConverter& convert) {
+json soundsLike(const cmPhone& phone, const macroClass& models, textConverter& convert) {
     if (phone.phoneRank <= 0) return nullptr;
     for (int32_t idx : phone.competingModelIdx) {
         if (idx == phone.modelIdx) continue;
-        if (idx < 0 || static_cast<size_t>(idx) >= names.size()) return nullptr;
-        return convert.plain(phoneOfModel(names[static_cast<size_t>(idx)]));
+        if (idx < 0 || static_cast<size_t>(idx) >= models.models.size()) return nullptr;
+        return convert.plain(phoneOfModel(models.models[static_cast<size_t>(idx)].name));
     }
     return nullptr;
 }
@@ -136,7 +136,7 @@ json measureObject(const float (&values)[PHONE_MEASURE_NUM]) {
     return m;
 }
 
-json phoneDocument(const cmPhone& phone, const std::vector<std::string>& names, bool pitch, textConverter& convert) {
+json phoneDocument(const cmPhone& phone, const macroClass& models, bool pitch, textConverter& convert) {
     json p;
     p["phone"] = convert.plain(phoneOfModel(phone.name));
     p["model"] = convert.plain(phone.name);
@@ -149,7 +149,7 @@ json phoneDocument(const cmPhone& phone, const std::vector<std::string>& names, 
     p["rankRatio"] = phone.rankRatio;
     p["timeRatio"] = phone.timeRatio;
     p["logLikelihood"] = phone.logLike;
-    p["soundsLike"] = soundsLike(phone, names, convert);
+    p["soundsLike"] = soundsLike(phone, models, convert);
     p["volume"] = floats(phone.volume);
     if (pitch) p["pitch"] = floats(phone.pitch);
     if (phone.measured) p["measures"] = measureObject(phone.measures);
@@ -181,8 +181,6 @@ std::vector<std::string> warningLinesOf(const std::string& output) {
 
 json resultDocument(const cmResult& result, const macroClass& models, const resultJsonContext& context) {
     textConverter convert(context.language == "chinese" || context.language == "taiwanese");
-    std::vector<std::string> names;
-    models.getModelNames(names);
     const double rate = context.sampleRate > 0 ? context.sampleRate : 16000;
 
     json doc;
@@ -220,7 +218,7 @@ json resultDocument(const cmResult& result, const macroClass& models, const resu
         w["volume"] = floats(node.volume);
         if (context.pitchComputed) w["pitch"] = floats(node.pitch);
         json phones = json::array();
-        for (const cmPhone& phone : node.phones) phones.push_back(phoneDocument(phone, names, context.pitchComputed, convert));
+        for (const cmPhone& phone : node.phones) phones.push_back(phoneDocument(phone, models, context.pitchComputed, convert));
         w["phones"] = phones;
         if (node.measured) w["measures"] = {{"mean", measureObject(node.measureMean)}, {"min", measureObject(node.measureMin)}};
         if (node.accuracy >= 0) w["accuracy"] = node.accuracy;

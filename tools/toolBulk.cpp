@@ -9,6 +9,7 @@
 #include "run/utility.h"
 #include "run/utteranceRun.h"
 #include "service/uploadCheck.h"
+#include "tools/toolArgs.h"
 #include "tools/tools.h"
 
 #include <unistd.h>
@@ -52,12 +53,6 @@ std::vector<std::string> tabFields(const std::string& line) {
         if (tab == std::string::npos) return fields;
         start = tab + 1;
     }
-}
-
-bool parseCount(const std::string& text, int32_t& value) {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    value = std::stoi(text);
-    return true;
 }
 
 // Recordings done, failed and to do; shown on standard error.
@@ -189,16 +184,11 @@ bool parseArguments(const std::vector<std::string>& args, bulkOptions& options, 
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "-j" && i + 1 < args.size()) {
-            if (!parseCount(args[++i], options.jobs) || options.jobs < 1) return false;
+            if (!parseCount(args[++i], options.jobs, 1, 1000000)) return false;
         } else if (a == "--resume") {
             options.resume = true;
         } else if (a == "--shard" && i + 1 < args.size()) {
-            const std::string& spec = args[++i];
-            size_t slash = spec.find('/');
-            if (slash == std::string::npos || !parseCount(spec.substr(0, slash), options.shardIndex) ||
-                !parseCount(spec.substr(slash + 1), options.shardCount) || options.shardCount < 1 ||
-                options.shardIndex < 1 || options.shardIndex > options.shardCount)
-                return false;
+            if (!parseShard(args[++i], options.shardIndex, options.shardCount)) return false;
         } else if (a == "--xml-dir" && i + 1 < args.size()) {
             options.xmlDir = args[++i];
         } else if (a == "--quiet") {

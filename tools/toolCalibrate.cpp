@@ -2,6 +2,7 @@
 // pairs the measurements of its phones, words and sentence with human
 // scores, and fits the calibration file that maps them onto the human
 // scales (run/calibration.h, run/calibrationFit.h).
+#include "tools/toolArgs.h"
 #include "tools/tools.h"
 
 #include "decoder/measures.h"
@@ -61,14 +62,6 @@ int usageError(const std::string& message) {
     if (!message.empty()) sinkPrintf("%s\n", message.c_str());
     sinkPrintf("%s", USAGE);
     return 2;
-}
-
-bool parseCount(const std::string& text, int32_t& value, int32_t low, int32_t high) {
-    char* end = nullptr;
-    long v = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || v < low || v > high) return false;
-    value = static_cast<int32_t>(v);
-    return true;
 }
 
 std::string folderOf(const std::string& path) {

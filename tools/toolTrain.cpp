@@ -2,6 +2,7 @@
 // split over shards of the list (statistics into accumulator files, merged
 // into the next model set) for training over several processes or machines.
 #include "tools/train.h"
+#include "tools/toolArgs.h"
 #include "tools/tools.h"
 
 #include "run/outputSink.h"
@@ -52,21 +53,6 @@ bool parseNumber(const std::string& text, double& value) {
     char* end = nullptr;
     value = std::strtod(text.c_str(), &end);
     return !text.empty() && end != nullptr && *end == '\0' && std::isfinite(value);
-}
-
-bool parseCount(const std::string& text, int32_t& value, int32_t low) {
-    double number = 0;
-    if (!parseNumber(text, number) || number != std::floor(number) || number < low || number > 1e6) return false;
-    value = static_cast<int32_t>(number);
-    return true;
-}
-
-// "K/N" with 1 <= K <= N.
-bool parseShard(const std::string& text, int32_t& index, int32_t& count) {
-    const size_t slash = text.find('/');
-    if (slash == std::string::npos) return false;
-    return parseCount(text.substr(0, slash), index, 1) && parseCount(text.substr(slash + 1), count, 1) &&
-           index <= count;
 }
 
 int usageError(const std::string& message) {
@@ -210,7 +196,7 @@ int toolTrain(const std::vector<std::string>& args) {
         } else if ((a == "-f" || a == "-b") && hasValue && parseNumber(value, number)) {
             (a == "-f" ? param.varianceFloor : param.beam) = static_cast<float>(number);
             ++i;
-        } else if (a == "-j" && hasValue && parseCount(value, param.threadNum, 1)) {
+        } else if (a == "-j" && hasValue && parseCount(value, param.threadNum, 1, 1000000)) {
             ++i;
         } else if (a == "--contexts" && hasValue && (value == "full" || value == "seen")) {
             param.fullContexts = value == "full";
@@ -226,7 +212,7 @@ int toolTrain(const std::vector<std::string>& args) {
         } else if (a == "--accumulate" && mode == WHOLE && hasValue && parseShard(value, shard, shards)) {
             mode = ACCUMULATE;
             ++i;
-        } else if (a == "--pass" && hasValue && parseCount(value, pass, 0)) {
+        } else if (a == "--pass" && hasValue && parseCount(value, pass, 0, 1000000)) {
             ++i;
         } else if (a == "--merge" && mode == WHOLE) {
             mode = MERGE;

@@ -6,8 +6,7 @@
 
 #include "run/calibration.h"
 
-// Debian's libeigen3-dev puts Eigen under eigen3/ of the system include path.
-#include <eigen3/Eigen/Dense>
+#include <Eigen/Dense>
 
 #include <cstdint>
 #include <map>

@@ -1,5 +1,7 @@
 #include "decoder/macro.h"
 
+#include "lib/byteReader.h"
+
 #include "run/utility.h"
 #include "run/outputSink.h"
 
@@ -210,18 +212,30 @@ void checkWritableSet(bool isConverted, int32_t streamNum, const int32_t* stream
     checkStreams(streamNum, streamWidth, path);
 }
 
-// Little-endian reading of a binary model file held in memory; every read
-// checks the bytes left first.
+// Little-endian reading of a binary model file held in memory; a short read
+// names the header or the model being read.
 class binaryReader {
 public:
-    binaryReader(const std::string& bytes, const std::string& path) : m_bytes(bytes), m_path(path) {}
+    binaryReader(const std::string& bytes, const std::string& path)
+        : m_in(bytes, [this](size_t, size_t) { truncated(); }), m_path(path) {}
+    binaryReader(const binaryReader&) = delete;
+    binaryReader& operator=(const binaryReader&) = delete;
 
     int32_t m_modelId = -1;  // model being read; -1 while in the header
 
-    size_t left() const { return m_bytes.size() - m_pos; }
+    size_t left() const { return m_in.left(); }
+    void need(size_t n) const { m_in.need(n); }
+    uint32_t word() { return m_in.u32(); }
+    int32_t integer() { return m_in.i32(); }
+    float number() { return m_in.f32(); }
+    void floats(float* out, size_t n) {
+        need(4 * n);
+        for (size_t i = 0; i < n; ++i) out[i] = number();
+    }
+    std::string_view raw(size_t n) { return m_in.take(n); }
 
-    void need(size_t n) const {
-        if (n <= left()) return;
+private:
+    [[noreturn]] void truncated() const {
         if (m_modelId < 0)
             reportError(formatString("Error: %s is truncated in its header (line %d of %s)", m_path.c_str(),
                                      __LINE__, UNIT));
@@ -229,35 +243,8 @@ public:
                                  __LINE__, UNIT));
     }
 
-    uint32_t word() {
-        need(4);
-        const unsigned char* p = reinterpret_cast<const unsigned char*>(m_bytes.data()) + m_pos;
-        m_pos += 4;
-        return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-               (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-    }
-    int32_t integer() { return static_cast<int32_t>(word()); }
-    float number() {
-        uint32_t w = word();
-        float f;
-        std::memcpy(&f, &w, 4);
-        return f;
-    }
-    void floats(float* out, size_t n) {
-        need(4 * n);
-        for (size_t i = 0; i < n; ++i) out[i] = number();
-    }
-    std::string_view raw(size_t n) {
-        need(n);
-        std::string_view v = std::string_view(m_bytes).substr(m_pos, n);
-        m_pos += n;
-        return v;
-    }
-
-private:
-    const std::string& m_bytes;
+    byteReaderClass m_in;
     const std::string& m_path;
-    size_t m_pos = 0;
 };
 
 // Little-endian writing into a byte string.

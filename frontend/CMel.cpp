@@ -73,10 +73,7 @@ void CMel::readFeatureConfig(const std::string& path) {
                                  __LINE__, UNIT));
     }
     filePtr file(raw);
-    std::string data;
-    char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) data.append(buffer, n);
+    std::string data = readAllBytes(file.get());
     if (std::ferror(file.get()))
         reportError(formatString("Cannot read feature configuration file %s (line %d of %s)", path.c_str(),
                                  __LINE__, UNIT));

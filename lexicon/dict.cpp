@@ -9,6 +9,7 @@
 
 #include "decoder/macro.h"
 #include "lexicon/text.h"
+#include "lib/byteReader.h"
 #include "run/utility.h"
 #include "run/outputSink.h"
 
@@ -64,10 +65,7 @@ void dictClass::pronDictRead(const std::string& path, const macroClass& models) 
                                  path.c_str(), __LINE__, UNIT));
     filePtr f(path.empty() ? nullptr : std::fopen(path.c_str(), "rb"));
     if (!f) reportError(formatString("Unable to open %s (line %d in %s)", path.c_str(), __LINE__, UNIT));
-    std::string data;
-    char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0) data.append(buffer, n);
+    std::string data = readAllBytes(f.get());
     f.reset();
 
     m_pronDict.clear();
@@ -194,32 +192,32 @@ void dictClass::wpaReadString(const std::string& text, const std::string& langua
 // past the end of the bytes read.
 class wpabCursorClass {
 public:
-    wpabCursorClass(const std::string& data, const std::string& path) : m_data(data), m_path(path) {}
+    wpabCursorClass(const std::string& data, const std::string& path)
+        : m_in(data, [this](size_t, size_t) { truncated(); }), m_path(path) {}
+    wpabCursorClass(const wpabCursorClass&) = delete;
+    wpabCursorClass& operator=(const wpabCursorClass&) = delete;
 
     int32_t readInt(const char* what, int32_t entry) {
-        need(4, what, entry);
-        uint32_t v = 0;
-        for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(m_data[m_pos + i]);
-        m_pos += 4;
-        return static_cast<int32_t>(v);
+        m_what = what;
+        m_entry = entry;
+        return m_in.i32();
     }
     std::string readString(int32_t length, const char* what, int32_t entry) {
-        need(static_cast<size_t>(length), what, entry);
-        std::string s = m_data.substr(m_pos, static_cast<size_t>(length));
-        m_pos += static_cast<size_t>(length);
-        return s;
+        m_what = what;
+        m_entry = entry;
+        return std::string(m_in.take(static_cast<size_t>(length)));
     }
-    size_t remaining() const { return m_data.size() - m_pos; }
+    size_t remaining() const { return m_in.left(); }
 
 private:
-    void need(size_t bytes, const char* what, int32_t entry) const {
-        if (bytes > remaining())
-            reportError(formatString("Error in reading \"%s\": the file ends inside the %s of entry %d (line %d in %s)",
-                                     m_path.c_str(), what, static_cast<int>(entry), __LINE__, UNIT));
+    [[noreturn]] void truncated() const {
+        reportError(formatString("Error in reading \"%s\": the file ends inside the %s of entry %d (line %d in %s)",
+                                 m_path.c_str(), m_what, static_cast<int>(m_entry), __LINE__, UNIT));
     }
-    const std::string& m_data;
+    byteReaderClass m_in;
     const std::string& m_path;
-    size_t m_pos = 0;
+    const char* m_what = "";
+    int32_t m_entry = 0;
 };
 
 void dictClass::wpabRead(const std::string& path) {

@@ -107,13 +107,17 @@ long fileSize(const std::string& path) {
     return std::ftell(f.get());
 }
 
-std::string readFileBytes(const std::string& path) {
-    filePtr f = openFileOrFail(path, "rb");
+std::string readAllBytes(FILE* file) {
     std::string data;
     char buffer[65536];
     size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0) data.append(buffer, n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) data.append(buffer, n);
     return data;
+}
+
+std::string readFileBytes(const std::string& path) {
+    filePtr f = openFileOrFail(path, "rb");
+    return readAllBytes(f.get());
 }
 
 std::vector<std::string> readLines(const std::string& path, char commentChar) {

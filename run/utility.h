@@ -62,6 +62,8 @@ bool fileExists(const std::string& path);
 long fileSize(const std::string& path);
 // Whole file as bytes; reports an unopenable file.
 std::string readFileBytes(const std::string& path);
+// Every byte left in an open file.
+std::string readAllBytes(FILE* file);
 
 // Non-empty lines whose first byte differs from commentChar (0 skips only empty
 // lines). CR LF counts as a line end. A line of 99,999 bytes or more is read

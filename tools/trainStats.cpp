@@ -15,6 +15,7 @@
 // Each i128 is written as its low, then its high 64 bits.
 #include "tools/train.h"
 
+#include "lib/byteReader.h"
 #include "run/utility.h"
 
 #include <algorithm>
@@ -61,42 +62,38 @@ void putExact(std::string& out, exactSum v) {
     putU64(out, static_cast<uint64_t>(u >> 64));
 }
 
-// Reads the fields of an accumulator file in order, never past its end.
+// Reads the fields of an accumulator file in order, never past its end; a
+// short read names the field.
 class statsReader {
 public:
-    // Reads bytes[pos .. end - 1].
-    statsReader(const std::string& bytes, const std::string& path, size_t pos, size_t end)
-        : m_bytes(bytes), m_path(path), m_pos(pos), m_end(end) {}
+    // Reads bytes[pos .. size - 1].
+    statsReader(const std::string& bytes, const std::string& path, size_t pos)
+        : m_in(bytes, [this](size_t wanted, size_t left) { truncated(wanted, left); }, pos), m_path(path) {}
+    statsReader(const statsReader&) = delete;
+    statsReader& operator=(const statsReader&) = delete;
 
-    size_t left() const { return m_end - m_pos; }
-    void setEnd(size_t end) { m_end = end; }
+    size_t left() const { return m_in.left(); }
+    void setEnd(size_t end) { m_in.setEnd(end); }
 
-    void need(size_t n, const char* what) const {
-        if (n > left())
-            reportError(formatString("Error: the accumulator file %s is truncated: %s needs %zu bytes, %zu are left "
-                                     "(line %d of %s)",
-                                     m_path.c_str(), what, n, left(), __LINE__, UNIT));
+    void need(size_t n, const char* what) {
+        m_what = what;
+        m_in.need(n);
     }
     uint64_t u64(const char* what) {
-        need(8, what);
-        uint64_t v = 0;
-        for (int i = 7; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(m_bytes[m_pos + static_cast<size_t>(i)]);
-        m_pos += 8;
-        return v;
+        m_what = what;
+        return m_in.u64();
     }
     uint32_t u32(const char* what) {
-        need(4, what);
-        uint32_t v = 0;
-        for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(m_bytes[m_pos + static_cast<size_t>(i)]);
-        m_pos += 4;
-        return v;
+        m_what = what;
+        return m_in.u32();
     }
     int32_t i32(const char* what) { return static_cast<int32_t>(u32(what)); }
     int64_t i64(const char* what) { return static_cast<int64_t>(u64(what)); }
     exactSum exact(const char* what) {
         __extension__ typedef unsigned __int128 wide;
-        const uint64_t low = u64(what);
-        const uint64_t high = u64(what);
+        need(16, what);
+        const uint64_t low = m_in.u64();
+        const uint64_t high = m_in.u64();
         return static_cast<exactSum>((static_cast<wide>(high) << 64) | low);
     }
     // A count of at most `limit`, reported as malformed otherwise.
@@ -110,10 +107,15 @@ public:
     }
 
 private:
-    const std::string& m_bytes;
+    [[noreturn]] void truncated(size_t wanted, size_t left) const {
+        reportError(formatString("Error: the accumulator file %s is truncated: %s needs %zu bytes, %zu are left "
+                                 "(line %d of %s)",
+                                 m_path.c_str(), m_what, wanted, left, __LINE__, UNIT));
+    }
+
+    byteReaderClass m_in;
     const std::string& m_path;
-    size_t m_pos;
-    size_t m_end;
+    const char* m_what = "";
 };
 
 }  // namespace
@@ -360,7 +362,7 @@ trainStatsClass readTrainStats(const std::string& path) {
     if (bytes.size() < sizeof MAGIC || std::memcmp(bytes.data(), MAGIC, sizeof MAGIC) != 0)
         reportError(formatString("Error: %s is not an accumulator file of recognize-tool train (line %d of %s)",
                                  path.c_str(), __LINE__, UNIT));
-    statsReader in(bytes, path, sizeof MAGIC, bytes.size());
+    statsReader in(bytes, path, sizeof MAGIC);
     const uint32_t version = in.u32("the version");
     if (version != FILE_VERSION)
         reportError(formatString("Error: the accumulator file %s has version %u; this program reads version %u "
@@ -373,7 +375,7 @@ trainStatsClass readTrainStats(const std::string& path) {
     // The checksum first: a damaged file is named as such, not by the first
     // field that happens to look wrong.
     const size_t body = bytes.size() - CHECKSUM_BYTES;
-    statsReader tail(bytes, path, body, bytes.size());
+    statsReader tail(bytes, path, body);
     if (tail.u64("the checksum") != fnv(FNV_OFFSET, bytes.data(), body))
         reportError(formatString("Error: the accumulator file %s is corrupt or truncated: its checksum does not "
                                  "match (line %d of %s)",

@@ -2,7 +2,11 @@
 // frame-level GOP against the monophone classes, word means and minima, and
 // the utterance's pauses and speech rate.
 #include "decoder/measures.h"
+#include "decoder/scoring.h"
+#include "decoder/stateProb.h"
+#include "decoder/viterbi.h"
 #include "modelFixtures.h"
+#include "run/recogParam.h"
 #include "testUtil.h"
 
 #include <gtest/gtest.h>
@@ -223,6 +227,26 @@ TEST(measureResult, reportsAPhoneOutsideTheFramesOrWithoutAModel) {
     fixture g;
     g.result.nodes[1].phones[0].modelIdx = 99;
     EXPECT_NE(errorOf([&] { g.measure(); }).find("model index 99"), std::string::npos);
+}
+
+TEST(measureResult, agreesWithTheRankingOfRankPhones) {
+    fixture f;
+    recogParam param;
+    param.phoneRank2scoreParamFile = "";
+    viterbiClass decoder(0, f.models.modelNum);
+    scoringOptions options = scoringOptionsOf(param);
+    options.useAllModelAsCompetingModel = 1;
+    rankPhones(f.result, f.frames.data(), DIM, f.frameNum(), f.models, decoder, options);
+    f.measure();
+    // a+sil over frames of b: the b models rank above it.
+    const cmPhone& mismatched = f.phone(1, 1);
+    EXPECT_GT(mismatched.phoneRank, 0);
+    EXPECT_LT(mismatched.measures[LLR], 0.0f);
+    EXPECT_FLOAT_EQ(mismatched.measures[RANK], static_cast<float>(mismatched.phoneRank));
+    const cmPhone& matching = f.phone(1, 0);
+    EXPECT_EQ(matching.phoneRank, 0);
+    EXPECT_GT(matching.measures[LLR], 0.0f);
+    EXPECT_GT(matching.measures[LOG_POSTERIOR], mismatched.measures[LOG_POSTERIOR]);
 }
 
 }  // namespace

@@ -315,6 +315,32 @@ TEST(calibrationTarget, changesWithAnyModelParameterAndWithTheFeatureConfigurati
     EXPECT_NE(measureSettingsText(param), rightContext);
 }
 
+TEST(measuredUtterance, readsBackFromItsJson) {
+    measuredUtterance u = threeWords();
+    u.id = "000010011";
+    u.speaker = "SPEAKER0001";
+    u.engineScore = 77.5f;
+    u.missingWords = 1;
+    u.complete = false;
+    u.words[2].nodeIndex = 5;
+    u.words[2].phones[1].phoneIndex = 1;
+    u.words[2].phones[1].engineScore = 42;
+    measuredUtterance back = measuredUtteranceFromJson(measuredUtteranceJson(u));
+    EXPECT_EQ(back.id, u.id);
+    EXPECT_EQ(back.speaker, u.speaker);
+    EXPECT_EQ(back.engineScore, 77.5f);
+    EXPECT_EQ(back.missingWords, 1);
+    EXPECT_FALSE(back.complete);
+    EXPECT_EQ(back.pauseSeconds, u.pauseSeconds);
+    ASSERT_EQ(back.words.size(), 3u);
+    EXPECT_EQ(back.words[2].nodeIndex, 5);
+    EXPECT_EQ(back.words[2].phones[1].engineScore, 42);
+    EXPECT_EQ(back.words[1].phones[1].measures[GOP], -4);
+    nlohmann::json broken = measuredUtteranceJson(u);
+    broken["words"][0]["phones"][0]["m"].erase(0);
+    EXPECT_NE(errorOf([&] { measuredUtteranceFromJson(broken); }).find("measurements"), std::string::npos);
+}
+
 // Samples whose human phone scores follow the GOP, each speaker with a level
 // of his own; the engine's own scores are noise.
 std::vector<calibrationSample> knownSamples(int32_t speakers, uint32_t seed) {
